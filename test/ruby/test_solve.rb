@@ -1,0 +1,75 @@
+# Corvelanth.solve through the real interpreter: results, errors and the report.
+require_relative "test_helper"
+
+class TestSolve < Minitest::Test
+  include CorvelanthTestHelpers
+
+  def test_five_city_example
+    assert_equal [5, 4, 2, 3, 0, 1], solve(FIVE_CITIES, FIVE_ROBOT)
+  end
+
+  def test_result_starts_at_the_robot_and_visits_every_city_once
+    rng = Random.new(7)
+    [1, 2, 3, 17, 60, 200].each do |count|
+      cities = Array.new(count) { [rng.rand(1000.0), rng.rand(1000.0)] }
+      route = solve(cities, [rng.rand(1000.0), rng.rand(1000.0)])
+      assert_equal count, route.first
+      assert_equal (0...count).to_a, route.drop(1).sort
+      assert(route.all?(Integer))
+    end
+  end
+
+  def test_integer_float_and_rational_coordinates_give_the_same_route
+    floats = FIVE_CITIES.map { |x, y| [x.to_f, y.to_f] }
+    rationals = FIVE_CITIES.map { |x, y| [Rational(x), Rational(y)] }
+    expected = solve(FIVE_CITIES, FIVE_ROBOT)
+    assert_equal expected, solve(floats, [2.0, 14.0])
+    assert_equal expected, solve(rationals, [Rational(2), 14])
+  end
+
+  def test_extra_elements_are_ignored
+    labelled = FIVE_CITIES.each_with_index.map { |(x, y), i| [x, y, "city #{i}", nil] }
+    assert_equal [5, 4, 2, 3, 0, 1], solve(labelled, [2, 14, :ignored])
+  end
+
+  def test_one_city_writes_no_position_and_still_returns_it
+    result, out, err = capture_fds { Corvelanth.solve([[3, 4]], [0, 0]) }
+    assert_equal [1, 0], result
+    assert_equal "No position.\n", err
+    assert_includes out, "  0th\tc1\t0.0000 0.0000\n  1th\tc0\t3.0000 4.0000\n"
+  end
+
+  def test_three_cities
+    route = solve([[1, 0], [2, 0], [3, 0]], [5, -1])
+    assert_equal 4, route.size
+    assert_equal 3, route.first
+  end
+
+  def test_city_that_can_never_be_placed_is_missing
+    result, out, err = capture_fds { Corvelanth.solve([[20_000, 0], [-20_000, 0]], [0, 0]) }
+    assert_equal [2, 0], result
+    assert_equal "No position.\n", err
+    assert_includes out, "travel\t20000.0000\n"
+  end
+
+  def test_exactly_200_cities_are_accepted
+    cities = Array.new(200) { |i| [i % 20, i / 20] }
+    route = solve(cities, [0, 0])
+    assert_equal 201, route.size
+  end
+
+  def test_two_calls_in_a_row_are_independent
+    first = solve(Array.new(50) { |i| [i * 3 % 17, i * 7 % 23] }, [5, 5])
+    _, out, = capture_fds { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT) }
+    assert_equal 51, first.size
+    assert_equal 5, out.scan(/^\tc\d+\t/).size
+    assert_equal [5, 4, 2, 3, 0, 1], solve(FIVE_CITIES, FIVE_ROBOT)
+  end
+
+  def test_class_shape
+    assert_instance_of Class, Corvelanth
+    assert_equal Object, Corvelanth.superclass
+    assert_equal [:solve], Corvelanth.singleton_methods.sort
+    assert_equal 2, Corvelanth.method(:solve).arity
+  end
+end
