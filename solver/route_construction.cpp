@@ -112,9 +112,9 @@ int solve_route(int count) {
         return -1;
     }
     insert_all(len, pc);
-    // Crossing removal plugs in here, over the route built so far.
+    uncross_route(len);
     reinsert_interior(len, pc);
-    // ...and here again, over the route after reinsertion.
+    uncross_route(len);
     return len;
 }
 

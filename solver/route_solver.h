@@ -53,6 +53,14 @@ int seed_route(int n, int& len, int& pc);
 // count afterwards, or -1 when nothing can be placed below the ceiling.
 int insert_cheapest(int& len, int& pc);
 
+// Sweeps once over route positions 0..m-1, reversing the span between each
+// pair of properly crossing edges; always returns 0.
+int uncross_route(int m);
+// 1 when route edges i and j cross properly, else 0.
+int edges_cross(int i, int j);
+// Reverses route positions a..b in place; returns 1 without change when a > b.
+int reverse_span(int a, int b);
+
 // Runs the whole pipeline for `count` cities; the route length, or -1 when
 // no route could be started.
 int solve_route(int count);

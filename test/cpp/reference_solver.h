@@ -29,7 +29,7 @@ struct Stages {
 };
 
 // Solves the instance with the full scans written out plainly.
-Outcome solve(const Instance& instance, Stages stages = {false});
+Outcome solve(const Instance& instance, Stages stages = {});
 
 }  // namespace reference
 

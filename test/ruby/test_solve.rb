@@ -8,6 +8,12 @@ class TestSolve < Minitest::Test
     assert_equal [5, 4, 2, 3, 0, 1], solve(FIVE_CITIES, FIVE_ROBOT)
   end
 
+  def test_crossing_edges_are_untangled
+    result, out, = capture_fds { Corvelanth.solve([[17, 4], [19, 2], [17, 5], [17, 18]], [20, 8]) }
+    assert_equal [4, 1, 0, 2, 3], result
+    assert_includes out, "travel\t22.9112\n"
+  end
+
   def test_result_starts_at_the_robot_and_visits_every_city_once
     rng = Random.new(7)
     [1, 2, 3, 17, 60, 200].each do |count|
