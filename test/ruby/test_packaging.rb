@@ -1,0 +1,81 @@
+# The gem as a user installs it, the signature, and the route picture example.
+require_relative "test_helper"
+require "rexml/document"
+require "tmpdir"
+
+ROOT = File.expand_path("../..", __dir__)
+
+class TestPackaging < Minitest::Test
+  include CorvelanthTestHelpers
+
+  def test_gem_installs_offline_and_loads_both_ways
+    Dir.mktmpdir do |dir|
+      gem_file = File.join(dir, "corvelanth.gem")
+      _, err, status = Open3.capture3("gem", "build", "corvelanth.gemspec", "--output", gem_file, chdir: ROOT)
+      assert status.success?, err
+
+      home = File.join(dir, "home")
+      env = { "GEM_HOME" => home, "GEM_PATH" => home, "RUBYOPT" => nil, "RUBYLIB" => nil }
+      _, err, status = Open3.capture3(env, "gem", "install", "--local", "--no-document", gem_file)
+      assert status.success?, err
+
+      %w[corvelanth Corvelanth].each do |feature|
+        code = <<~RUBY
+          require "#{feature}"
+          STDERR.puts [Corvelanth.solve(#{FIVE_CITIES.inspect}, #{FIVE_ROBOT.inspect}),
+                       Corvelanth.singleton_methods, Corvelanth.constants].inspect
+        RUBY
+        out, err, status = Open3.capture3(env, RbConfig.ruby, "-e", code, chdir: dir)
+        assert status.success?, err
+        assert_equal "[[5, 4, 2, 3, 0, 1], [:solve], []]\n", err
+        assert_includes out, "travel\t41.5421\n"
+      end
+    end
+  end
+
+  def test_signature_is_valid
+    rbs = %w[rbs rbs3.1].map { |name| which(name) }.compact.first
+    flunk "no rbs executable: the ruby package ships one" unless rbs
+
+    out, err, status = Open3.capture3(rbs, "-I", "sig", "validate", chdir: ROOT)
+    assert status.success?, out + err
+  end
+
+  def test_svg_example_draws_the_solved_route
+    Dir.mktmpdir do |dir|
+      csv = File.join(dir, "cities.csv")
+      File.write(csv, "# x,y\n#{FIVE_CITIES.map { |x, y| "#{x},#{y}" }.join("\n")}\n")
+      svg_path = File.join(dir, "route.svg")
+      out, err, status = Open3.capture3(RbConfig.ruby, "-I", EXT_DIR, "-I", File.join(ROOT, "lib"),
+                                        File.join(ROOT, "examples", "route_svg.rb"), csv, "2,14", "-o", svg_path)
+      assert status.success?, err
+      assert_includes out, "travel\t41.5421\n"
+
+      doc = REXML::Document.new(File.read(svg_path))
+      nodes = {}
+      REXML::XPath.each(doc, "//circle[@data-node]") { |c| nodes[[c["cx"], c["cy"]]] = Integer(c["data-node"]) }
+      vertices = REXML::XPath.first(doc, "//polyline[@id='route']")["points"].split.map { |p| p.split(",") }
+      assert_equal [5, 4, 2, 3, 0, 1], vertices.map { |v| nodes.fetch(v) }
+      assert_includes REXML::XPath.match(doc, "//text").map(&:text).join("\n"), "travel 41.5421"
+    end
+  end
+
+  def test_svg_example_marks_unplaced_cities
+    Dir.mktmpdir do |dir|
+      csv = File.join(dir, "far.csv")
+      File.write(csv, "20000,0\n-20000,0\n")
+      svg_path = File.join(dir, "route.svg")
+      _, err, status = Open3.capture3(RbConfig.ruby, "-I", EXT_DIR, "-I", File.join(ROOT, "lib"),
+                                      File.join(ROOT, "examples", "route_svg.rb"), csv, "0,0", "-o", svg_path)
+      assert status.success?, err
+      doc = REXML::Document.new(File.read(svg_path))
+      assert_equal ["1"], REXML::XPath.match(doc, "//circle[@class='unplaced']").map { |c| c["data-node"] }
+    end
+  end
+
+  private
+
+  def which(name)
+    ENV.fetch("PATH", "").split(File::PATH_SEPARATOR).map { |d| File.join(d, name) }.find { |f| File.executable?(f) }
+  end
+end
