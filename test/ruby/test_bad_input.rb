@@ -334,6 +334,59 @@ class TestBadInput < Minitest::Test
     assert_refused(TypeError, /String/) { Corvelanth.solve(cities, FIVE_ROBOT) }
   end
 
+  # An output object for $stdout whose flush runs the given block first.
+  class FlushHook
+    def initialize(io, &hook)
+      @io = io
+      @hook = hook
+    end
+
+    def write(*text) = @io.write(*text)
+
+    def flush
+      @hook.call
+      @io.flush
+    end
+  end
+
+  # Runs the block with $stdout replaced by `io`.
+  def with_stdout(io)
+    saved = $stdout
+    $stdout = io
+    yield
+  ensure
+    $stdout = saved
+  end
+
+  def test_a_stdout_whose_flush_raises_or_solves_again
+    refusing = FlushHook.new(STDOUT) { raise ConversionRefused, "no flush" }
+    assert_refused(ConversionRefused, /no flush/) { with_stdout(refusing) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT) } }
+
+    flushes = 0
+    inner = nil
+    solving = FlushHook.new(STDOUT) do
+      flushes += 1
+      inner = Corvelanth.solve([[3, 4]], [0, 0]) if flushes == 1
+    end
+    result, out, err = capture_fds { with_stdout(solving) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT) } }
+    assert_equal [FIVE_ROUTE, [1, 0]], [result, inner]
+    assert_equal ["travel\t5.0000", "travel\t41.5421"], out.scan(/^travel\t.*$/), "the inner report comes first"
+    assert_equal "No position.\n", err
+    assert_still_works
+  end
+
+  def test_arrays_that_contain_themselves_or_are_shared
+    city = [nil, 2]
+    city[0] = city
+    assert_refused(TypeError, /Array into Float/) { Corvelanth.solve([city], FIVE_ROBOT) }
+    cities = []
+    cities << cities
+    assert_refused(ArgumentError, /\Acity 0 /) { Corvelanth.solve(cities, FIVE_ROBOT) }
+    shared = [3, 4]
+    expected = solve([[3, 4], [3, 4], [3, 4]], [3, 4])
+    assert_route(expected, "") { Corvelanth.solve([shared, shared, shared], shared) }
+  end
+
   # -- too many cities -------------------------------------------------------
 
   def test_201_cities_of_garbage_are_refused_without_looking
