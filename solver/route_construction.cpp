@@ -87,15 +87,12 @@ int insert_cheapest(int& len, int& pc) {
     return pc;
 }
 
-// Places pending cities until none is left or none can be placed.
-static void insert_all(int& len, int& pc) {
+void insert_all(int& len, int& pc) {
     while (insert_cheapest(len, pc) > 0) {
     }
 }
 
-// Takes out the city at each interior position once and reinserts it at its
-// cheapest place; k advances whatever position the city came back at.
-static void reinsert_interior(int& len, int& pc) {
+void reinsert_interior(int& len, int& pc) {
     for (int k = 1; k < len - 1; ++k) {
         pending_push(pc, route_list[k]);
         route_remove_at(len, k);
