@@ -1,5 +1,5 @@
-// Route construction: list operations, nearest-city seed, cheapest insertion
-// and the solve pipeline.
+// Route construction: list operations, nearest-city seed, the cheapest
+// insertion step with its full scan, and the solve pipeline.
 #include <cstdio>
 
 #include "route_solver.h"
@@ -85,19 +85,6 @@ int insert_cheapest(int& len, int& pc) {
     route_insert_after(len, best_pos, best_slot);
     pending_remove_at(pc, best_slot);
     return pc;
-}
-
-void insert_all(int& len, int& pc) {
-    while (insert_cheapest(len, pc) > 0) {
-    }
-}
-
-void reinsert_interior(int& len, int& pc) {
-    for (int k = 1; k < len - 1; ++k) {
-        pending_push(pc, route_list[k]);
-        route_remove_at(len, k);
-        insert_all(len, pc);
-    }
 }
 
 int solve_route(int count) {
