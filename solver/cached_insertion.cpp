@@ -87,6 +87,46 @@ void scan_positions(int slot, int len) {
     second_pos[slot] = p1;
 }
 
+// Insertion costs of city c at every route position, in route order.
+double position_cost[TABLE_SLOTS];
+
+// The cheapest position of city c: the first position whose cost equals the
+// lowest cost below the ceiling, or -1 when none is below it.
+int cheapest_position(int c, int len) {
+    const double* to_c = distance_table[c];
+    // Two running minima, for even and odd positions, break the dependency
+    // chain; `cost < m ? cost : m` keeps m when cost is NaN.
+    double low_even = COST_CEILING, low_odd = COST_CEILING;
+    double from_a = to_c[route_list[0]];
+    int q = 0;
+    for (; q + 2 < len; q += 2) {
+        const double from_b = to_c[route_list[q + 1]];
+        const double from_c = to_c[route_list[q + 2]];
+        const double even = from_a + (from_b - edge_length[q]);
+        const double odd = from_b + (from_c - edge_length[q + 1]);
+        position_cost[q] = even;
+        position_cost[q + 1] = odd;
+        low_even = even < low_even ? even : low_even;
+        low_odd = odd < low_odd ? odd : low_odd;
+        from_a = from_c;
+    }
+    if (q + 1 < len) {
+        const double from_b = to_c[route_list[q + 1]];
+        const double cost = from_a + (from_b - edge_length[q]);
+        position_cost[q] = cost;
+        low_even = cost < low_even ? cost : low_even;
+        from_a = from_b;
+    }
+    position_cost[len - 1] = from_a;  // appended after the open route's last node
+    low_even = from_a < low_even ? from_a : low_even;
+    // -0 and +0 compare equal: either stands for the lowest cost below.
+    const double lowest = low_odd < low_even ? low_odd : low_even;
+    if (!(lowest < COST_CEILING)) return -1;
+    q = 0;
+    while (!(position_cost[q] == lowest)) ++q;
+    return q;
+}
+
 // Puts pending[slot] after route position p, as insert_cheapest does, and
 // brings edge_length up to date.
 void insert_at(int& len, int& pc, int p, int slot) {
@@ -180,6 +220,15 @@ int best_slot(int pc) {
 // Runs insertion steps, as insert_cheapest would, until nothing is pending or
 // nothing can be placed; edge_length must describe the route.
 void place_pending(int& len, int& pc) {
+    if (pc == 1) {  // the usual case in the reinsertion pass: one full scan decides
+        const int p = cheapest_position(pending_list[0], len);
+        if (p >= 0) {
+            insert_at(len, pc, p, 0);
+            return;
+        }
+        std::fputs("No position.\n", stderr);
+        return;
+    }
     for (int slot = 0; slot < pc; ++slot) scan_positions(slot, len);
     int slot = best_slot(pc);
     while (slot >= 0) {
