@@ -1,22 +1,23 @@
 // Route construction: list operations, nearest-city seed, the cheapest
 // insertion step with its full scan, and the solve pipeline.
 #include <cstdio>
+#include <cstring>
 
 #include "route_solver.h"
 
 namespace corvelanth {
 
 void route_insert_after(int& len, int pos, int slot) {
-    for (int p = len; p > pos + 1; --p) {
-        route_list[p] = route_list[p - 1];
+    if (len > pos + 1) {
+        std::memmove(&route_list[pos + 2], &route_list[pos + 1], sizeof(int) * static_cast<size_t>(len - pos - 1));
     }
     route_list[pos + 1] = pending_list[slot];
     len += 1;
 }
 
 void route_remove_at(int& len, int pos) {
-    for (int p = pos; p < len - 1; ++p) {
-        route_list[p] = route_list[p + 1];
+    if (len - 1 > pos) {
+        std::memmove(&route_list[pos], &route_list[pos + 1], sizeof(int) * static_cast<size_t>(len - 1 - pos));
     }
     len -= 1;
 }
