@@ -147,13 +147,14 @@ void insert_at(int& len, int& pc, int p, int slot) {
 // Updates every pending slot's window after pending city x went in after
 // route position p, and returns the slot with the lowest (cost, position,
 // slot) first entry; -1 when no slot has a position below the ceiling.
+// X_LAST: x is the route's last node, so position p + 1 appends after it.
+template <bool X_LAST>
 int update_windows(int len, int pc, int p) {
     const double* to_a = distance_table[route_list[p]];
     const double* to_x = distance_table[route_list[p + 1]];
-    const bool x_last = p + 2 == len;
-    const double* to_b = distance_table[route_list[x_last ? p + 1 : p + 2]];
+    const double* to_b = distance_table[route_list[X_LAST ? p + 1 : p + 2]];
     const double a_x = edge_length[p];
-    const double x_b = x_last ? 0.0 : edge_length[p + 1];
+    const double x_b = X_LAST ? 0.0 : edge_length[p + 1];
     int best = -1;
     double best_cost = COST_CEILING;
     int best_pos = -1;
@@ -161,11 +162,14 @@ int update_windows(int len, int pc, int p) {
         const int c = pending_list[slot];
         const double x_c = to_x[c];
         const double before = to_a[c] + (x_c - a_x);
-        const double after = x_last ? x_c : x_c + (to_b[c] - x_b);
+        const double after = X_LAST ? x_c : x_c + (to_b[c] - x_b);
         double c0 = first_cost[slot], c1 = second_cost[slot];
         int p0 = first_pos[slot], p1 = second_pos[slot];
-        // Most windows lose nothing and gain nothing: their positions only move.
-        if ((p0 == p) | (p1 == p) | !(before > c1) | !(after > c1)) {
+        // Most windows lose nothing and gain nothing: their positions only
+        // move. `lower` drops a NaN candidate only when the other is kept,
+        // and a NaN candidate never enters a window.
+        const double lower = after < before ? after : before;
+        if ((p0 == p) | (p1 == p) | !(lower > c1)) {
             if (p0 == p) {
                 if (p1 == p) {
                     scan_positions(slot, len);
@@ -235,7 +239,7 @@ void place_pending(int& len, int& pc) {
         const int p = first_pos[slot];
         insert_at(len, pc, p, slot);
         if (pc == 0) return;
-        slot = update_windows(len, pc, p);
+        slot = p + 2 == len ? update_windows<true>(len, pc, p) : update_windows<false>(len, pc, p);
     }
     std::fputs("No position.\n", stderr);
 }
