@@ -26,8 +26,23 @@ char* append_text(char* out, const char* text, std::size_t size) {
     return out + size;
 }
 
-// Appends an integer as "%d" writes it.
-char* append_int(char* out, int value) { return std::to_chars(out, out + 16, value).ptr; }
+// Appends an integer as "%d" writes it. Written out rather than with the
+// integer to_chars, whose digit table would be exported from the extension.
+char* append_int(char* out, int value) {
+    unsigned magnitude = static_cast<unsigned>(value);
+    if (value < 0) {
+        *out++ = '-';
+        magnitude = 0u - magnitude;
+    }
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
 
 // Appends a point as "%3.4f %3.4f" writes it.
 char* append_pair(char* out, const Point& point) {
