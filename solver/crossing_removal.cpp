@@ -16,6 +16,7 @@
 // so B changes: side_of[] is recomputed for the positions after j, the only
 // ones the rest of this i reads, which the reversal did not move.
 #include "route_solver.h"
+#include "wide_vectors.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -77,6 +78,38 @@ int next_straddling(int from, int end) {
     return end;
 }
 
+#ifdef CORVELANTH_AVX_LOOPS
+// measure_sides, four positions at a time.
+CORVELANTH_AVX void measure_sides_avx(int from, int m, Point a, Point b) {
+    const double abx = b.x - a.x;
+    const double aby = b.y - a.y;
+    int k = from;
+    const __m256d ax = _mm256_set1_pd(a.x), ay = _mm256_set1_pd(a.y);
+    const __m256d vx = _mm256_set1_pd(abx), vy = _mm256_set1_pd(aby);
+    for (; k + 4 <= m; k += 4) {
+        const __m256d ux = _mm256_sub_pd(_mm256_loadu_pd(route_x + k), ax);
+        const __m256d uy = _mm256_sub_pd(_mm256_loadu_pd(route_y + k), ay);
+        _mm256_storeu_pd(side_of + k, _mm256_sub_pd(_mm256_mul_pd(ux, vy), _mm256_mul_pd(uy, vx)));
+    }
+    for (; k < m; ++k) side_of[k] = cross(route_x[k] - a.x, route_y[k] - a.y, abx, aby);
+}
+
+// next_straddling, four positions at a time; LT_OQ is `<`, false for NaN.
+CORVELANTH_AVX int next_straddling_avx(int from, int end) {
+    int j = from;
+    const __m256d zero = _mm256_setzero_pd();
+    for (; j + 4 <= end; j += 4) {
+        const __m256d product = _mm256_mul_pd(_mm256_loadu_pd(side_of + j), _mm256_loadu_pd(side_of + j + 1));
+        const int below = _mm256_movemask_pd(_mm256_cmp_pd(product, zero, _CMP_LT_OQ));
+        if (below != 0) return j + __builtin_ctz(below);
+    }
+    for (; j < end; ++j) {
+        if (side_of[j] * side_of[j + 1] < 0) return j;
+    }
+    return end;
+}
+#endif
+
 // Reverses positions a..b of the route coordinates.
 void reverse_coordinates(int a, int b) {
     for (; a < b; ++a, --b) {
@@ -114,19 +147,27 @@ int reverse_span(int a, int b) {
 }
 
 int uncross_route(int m) {
+    void (*measure)(int, int, Point, Point) = measure_sides;
+    int (*straddling)(int, int) = next_straddling;
+#ifdef CORVELANTH_AVX_LOOPS
+    if (avx_available()) {
+        measure = measure_sides_avx;
+        straddling = next_straddling_avx;
+    }
+#endif
     for (int k = 0; k < m; ++k) {
         route_x[k] = point_table[route_list[k]].x;
         route_y[k] = point_table[route_list[k]].y;
     }
     for (int i = 0; i < m - 3; ++i) {
         const Point a = route_point(i);
-        measure_sides(i + 2, m, a, route_point(i + 1));
-        for (int j = next_straddling(i + 2, m - 1); j < m - 1; j = next_straddling(j + 1, m - 1)) {
+        measure(i + 2, m, a, route_point(i + 1));
+        for (int j = straddling(i + 2, m - 1); j < m - 1; j = straddling(j + 1, m - 1)) {
             if (!(sides_of_cd(a, route_point(i + 1), route_point(j), route_point(j + 1)) < 0)) continue;
             // Reversing i+1..j turns edges (A,B),(C,D) into (A,C),(B,D).
             reverse_span(i + 1, j);
             reverse_coordinates(i + 1, j);
-            measure_sides(j + 1, m, a, route_point(i + 1));
+            measure(j + 1, m, a, route_point(i + 1));
         }
     }
     return 0;
