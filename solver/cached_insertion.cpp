@@ -45,6 +45,9 @@ int second_pos[TABLE_SLOTS];
 // edge_length[q] = distance between route positions q and q + 1.
 double edge_length[TABLE_SLOTS];
 
+// Slots whose window lost both entries at the last insertion.
+int rescan_slots[TABLE_SLOTS];
+
 // Fills edge_length for the current route.
 void measure_edges(int len) {
     for (int q = 0; q + 1 < len; ++q) edge_length[q] = distance_table[route_list[q]][route_list[q + 1]];
@@ -158,6 +161,7 @@ int update_windows(int len, int pc, int p) {
     int best = -1;
     double best_cost = COST_CEILING;
     int best_pos = -1;
+    int rescans = 0;
     for (int slot = 0; slot < pc; ++slot) {
         const int c = pending_list[slot];
         const double x_c = to_x[c];
@@ -172,10 +176,10 @@ int update_windows(int len, int pc, int p) {
         if ((p0 == p) | (p1 == p) | !(lower > c1)) {
             if (p0 == p) {
                 if (p1 == p) {
-                    scan_positions(slot, len);
-                    c0 = first_cost[slot];
-                    p0 = first_pos[slot];
-                    goto track;
+                    // Scanned after the loop, which then calls nothing and
+                    // keeps its values in registers.
+                    rescan_slots[rescans++] = slot;
+                    continue;
                 }
                 c0 = c1;
                 p0 = p1;
@@ -195,8 +199,19 @@ int update_windows(int len, int pc, int p) {
         }
         first_pos[slot] = p0;
         second_pos[slot] = p1;
-    track:
         if (precedes(c0, p0, best_cost, best_pos)) {
+            best = slot;
+            best_cost = c0;
+            best_pos = p0;
+        }
+    }
+    for (int k = 0; k < rescans; ++k) {
+        const int slot = rescan_slots[k];
+        scan_positions(slot, len);
+        const double c0 = first_cost[slot];
+        const int p0 = first_pos[slot];
+        // Slots come in any order here: equal (cost, position) goes to the lower slot.
+        if (precedes(c0, p0, best_cost, best_pos) || (c0 == best_cost && p0 == best_pos && slot < best)) {
             best = slot;
             best_cost = c0;
             best_pos = p0;
