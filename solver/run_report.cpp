@@ -1,8 +1,10 @@
-// Run report formatting: every number with std::to_chars into one static
-// buffer, written with a single fwrite unless huge coordinates overflow it.
+// Run report formatting into one static buffer, written with a single fwrite
+// unless huge coordinates overflow it. Numbers of ordinary size are rounded
+// in exact integer arithmetic; the rest go through std::to_chars.
 #include "run_report.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "route_solver.h"
@@ -26,22 +28,23 @@ char* append_text(char* out, const char* text, std::size_t size) {
     return out + size;
 }
 
-// Appends an integer as "%d" writes it. Written out rather than with the
-// integer to_chars, whose digit table would be exported from the extension.
-char* append_int(char* out, int value) {
-    unsigned magnitude = static_cast<unsigned>(value);
-    if (value < 0) {
-        *out++ = '-';
-        magnitude = 0u - magnitude;
-    }
-    char digits[10];
+// Appends a non-negative integer in decimal. Written out rather than with
+// the integer to_chars, whose digit table would be exported from the extension.
+char* append_unsigned(char* out, std::uint64_t value) {
+    char digits[20];
     int count = 0;
     do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
     while (count > 0) *out++ = digits[--count];
     return out;
+}
+
+// Appends an integer as "%d" writes it.
+char* append_int(char* out, int value) {
+    if (value < 0) *out++ = '-';
+    return append_unsigned(out, value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
 }
 
 // Appends a point as "%3.4f %3.4f" writes it.
@@ -78,7 +81,37 @@ char* append_node_pair(char* out, int node, int count) {
 }  // namespace
 
 char* append_fixed4(char* out, double value) {
-    return std::to_chars(out, out + FIXED4_MAX_CHARS, value, std::chars_format::fixed, 4).ptr;
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
+    // Magnitudes from 2^39 up, infinities and NaN: the general conversion.
+    if (biased_exponent >= 1023 + 39) {
+        return std::to_chars(out, out + FIXED4_MAX_CHARS, value, std::chars_format::fixed, 4).ptr;
+    }
+    // Below 2^39, |value| = mantissa * 2^-shift exactly, with shift >= 14, and
+    // |value| * 10^4 = (mantissa * 625) * 2^-(shift - 4), where mantissa * 625
+    // < 2^63: the exact product, then a right shift rounded half to even,
+    // which is how printf rounds the exact binary value.
+    std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased_exponent != 0) mantissa |= std::uint64_t{1} << 52;
+    const int shift = 1075 - (biased_exponent != 0 ? biased_exponent : 1) - 4;
+    const std::uint64_t product = mantissa * 625;
+    std::uint64_t scaled = 0;  // shifts of 64 and more leave less than half a unit
+    if (shift < 64) {
+        scaled = product >> shift;
+        const std::uint64_t rest = product & ((std::uint64_t{1} << shift) - 1);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+    }
+    if ((bits >> 63) != 0) *out++ = '-';  // also for -0 and what rounds to zero
+    out = append_unsigned(out, scaled / 10000);
+    const unsigned fraction = static_cast<unsigned>(scaled % 10000);
+    out[0] = '.';
+    out[1] = static_cast<char>('0' + fraction / 1000);
+    out[2] = static_cast<char>('0' + fraction / 100 % 10);
+    out[3] = static_cast<char>('0' + fraction / 10 % 10);
+    out[4] = static_cast<char>('0' + fraction % 10);
+    return out + 5;
 }
 
 void write_run_report(std::FILE* out, int count, int len) {

@@ -41,6 +41,9 @@ TEST(Fixed4, MatchesPrintfOnAdversarialValues) {
         1e16, 1e22, 1e23, 1e300, -1e300, DBL_MAX, -DBL_MAX, 29999.99995, 30000.0, 123456789.00005,
         HUGE_VAL, -HUGE_VAL, std::nan(""), -std::nan(""), from_bits(0x7ff0000000000001ULL),
         from_bits(0xfff8000000000123ULL), 1.0 / 3.0, 2.0 / 3.0, 0.00004999, 0.99995, 0.99994999,
+        // Either side of 2^39, where exact integer rounding hands over to to_chars.
+        std::ldexp(1.0, 39), std::nextafter(std::ldexp(1.0, 39), 0.0), -std::nextafter(std::ldexp(1.0, 39), 0.0),
+        std::ldexp(1.0, 39) + 0.5, std::ldexp(1.0, -14), std::ldexp(3.0, -15), std::ldexp(1.0, -1074) * 3,
     };
     for (double value : values) EXPECT_EQ(fixed4(value), printf_fixed4(value)) << "bits of " << value;
 }
