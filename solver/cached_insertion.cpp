@@ -90,16 +90,15 @@ void scan_positions(int slot, int len) {
     second_pos[slot] = p1;
 }
 
-// Insertion costs of city c at every route position, in route order.
-double position_cost[TABLE_SLOTS];
-
-// The cheapest position of city c: the first position whose cost equals the
-// lowest cost below the ceiling, or -1 when none is below it.
+// The cheapest position of city c: the lowest cost below the ceiling, the
+// lowest position among equal costs; -1 when no cost is below the ceiling.
 int cheapest_position(int c, int len) {
     const double* to_c = distance_table[c];
-    // Two running minima, for even and odd positions, break the dependency
-    // chain; `cost < m ? cost : m` keeps m when cost is NaN.
+    // Even and odd positions keep separate minima, which breaks the
+    // dependency chain; each keeps its first position of lowest cost, since
+    // `<` never replaces an equal cost, nor anything by NaN.
     double low_even = COST_CEILING, low_odd = COST_CEILING;
+    int at_even = -1, at_odd = -1;
     double from_a = to_c[route_list[0]];
     int q = 0;
     for (; q + 2 < len; q += 2) {
@@ -107,27 +106,26 @@ int cheapest_position(int c, int len) {
         const double from_c = to_c[route_list[q + 2]];
         const double even = from_a + (from_b - edge_length[q]);
         const double odd = from_b + (from_c - edge_length[q + 1]);
-        position_cost[q] = even;
-        position_cost[q + 1] = odd;
+        at_even = even < low_even ? q : at_even;
         low_even = even < low_even ? even : low_even;
+        at_odd = odd < low_odd ? q + 1 : at_odd;
         low_odd = odd < low_odd ? odd : low_odd;
         from_a = from_c;
     }
     if (q + 1 < len) {
         const double from_b = to_c[route_list[q + 1]];
         const double cost = from_a + (from_b - edge_length[q]);
-        position_cost[q] = cost;
+        at_even = cost < low_even ? q : at_even;
         low_even = cost < low_even ? cost : low_even;
         from_a = from_b;
     }
-    position_cost[len - 1] = from_a;  // appended after the open route's last node
+    // Appended after the open route's last node: the highest position, so
+    // it only wins when strictly cheaper.
+    at_even = from_a < low_even ? len - 1 : at_even;
     low_even = from_a < low_even ? from_a : low_even;
-    // -0 and +0 compare equal: either stands for the lowest cost below.
-    const double lowest = low_odd < low_even ? low_odd : low_even;
-    if (!(lowest < COST_CEILING)) return -1;
-    q = 0;
-    while (!(position_cost[q] == lowest)) ++q;
-    return q;
+    // On equal costs (-0 and +0 included) the lower position wins.
+    if (low_odd < low_even || (low_odd == low_even && at_odd < at_even)) return at_odd;
+    return at_even;
 }
 
 // Puts pending[slot] after route position p, as insert_cheapest does, and
