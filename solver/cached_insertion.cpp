@@ -90,42 +90,90 @@ void scan_positions(int slot, int len) {
     second_pos[slot] = p1;
 }
 
+// The lowest cost offered and the first position offered at that cost, for
+// positions offered in ascending order: `<` never replaces an equal cost, nor
+// anything by NaN. (COST_CEILING, -1) when nothing below the ceiling came.
+struct Cheapest {
+    double cost = COST_CEILING;
+    int pos = -1;
+
+    void offer(double c, int q) {
+        pos = c < cost ? q : pos;
+        cost = c < cost ? c : cost;
+    }
+    // The lower cost of two, the lower position on equal costs (-0 and +0 included).
+    int with(const Cheapest& other) const {
+        return other.cost < cost || (other.cost == cost && other.pos < pos) ? other.pos : pos;
+    }
+};
+
+// Offers city c's insertion costs at route positions from..to-1, numbered
+// `shift` lower, alternately to two minima, which breaks the dependency chain.
+void offer_positions(const double* to_c, int from, int to, int shift, Cheapest& even, Cheapest& odd) {
+    if (from >= to) return;
+    // Local copies stay in registers: the arrays read below cannot alias them.
+    Cheapest low_even = even, low_odd = odd;
+    double from_a = to_c[route_list[from]];
+    int q = from;
+    for (; q + 2 <= to; q += 2) {
+        const double from_b = to_c[route_list[q + 1]];
+        const double from_c = to_c[route_list[q + 2]];
+        low_even.offer(from_a + (from_b - edge_length[q]), q - shift);
+        low_odd.offer(from_b + (from_c - edge_length[q + 1]), q + 1 - shift);
+        from_a = from_c;
+    }
+    if (q < to) low_even.offer(from_a + (to_c[route_list[q + 1]] - edge_length[q]), q - shift);
+    even = low_even;
+    odd = low_odd;
+}
+
 // The cheapest position of city c: the lowest cost below the ceiling, the
 // lowest position among equal costs; -1 when no cost is below the ceiling.
 int cheapest_position(int c, int len) {
     const double* to_c = distance_table[c];
-    // Even and odd positions keep separate minima, which breaks the
-    // dependency chain; each keeps its first position of lowest cost, since
-    // `<` never replaces an equal cost, nor anything by NaN.
-    double low_even = COST_CEILING, low_odd = COST_CEILING;
-    int at_even = -1, at_odd = -1;
-    double from_a = to_c[route_list[0]];
-    int q = 0;
-    for (; q + 2 < len; q += 2) {
-        const double from_b = to_c[route_list[q + 1]];
-        const double from_c = to_c[route_list[q + 2]];
-        const double even = from_a + (from_b - edge_length[q]);
-        const double odd = from_b + (from_c - edge_length[q + 1]);
-        at_even = even < low_even ? q : at_even;
-        low_even = even < low_even ? even : low_even;
-        at_odd = odd < low_odd ? q + 1 : at_odd;
-        low_odd = odd < low_odd ? odd : low_odd;
-        from_a = from_c;
+    Cheapest even, odd;
+    offer_positions(to_c, 0, len - 1, 0, even, odd);
+    even.offer(to_c[route_list[len - 1]], len - 1);  // appended after the open route's last node
+    return even.with(odd);
+}
+
+// cheapest_position for the city at route position k, as if it had been
+// taken out: positions after k count one lower, and the nodes on either side
+// of it are joined by an edge of their own.
+int cheapest_position_without(int k, int len) {
+    const double* to_c = distance_table[route_list[k]];
+    Cheapest even, odd;
+    offer_positions(to_c, 0, k - 1, 0, even, odd);
+    const double joined = distance_table[route_list[k - 1]][route_list[k + 1]];
+    even.offer(to_c[route_list[k - 1]] + (to_c[route_list[k + 1]] - joined), k - 1);
+    offer_positions(to_c, k + 1, len - 1, 1, even, odd);
+    even.offer(to_c[route_list[len - 1]], len - 2);
+    return even.with(odd);
+}
+
+// Measures route edge q afresh.
+inline void measure_edge(int q) { edge_length[q] = distance_table[route_list[q]][route_list[q + 1]]; }
+
+// Moves the city at route position k to position `to`, the cities between
+// moving one place towards k with the edges between them; the three edges
+// that are new are measured.
+void move_city(int k, int to, int len) {
+    const int city = route_list[k];
+    if (to > k) {
+        std::memmove(&route_list[k], &route_list[k + 1], sizeof(int) * (to - k));
+        std::memmove(&edge_length[k], &edge_length[k + 1], sizeof(double) * (to - 1 - k));
+        route_list[to] = city;
+        measure_edge(k - 1);
+        measure_edge(to - 1);
+        if (to < len - 1) measure_edge(to);
+    } else if (to < k) {
+        std::memmove(&route_list[to + 1], &route_list[to], sizeof(int) * (k - to));
+        std::memmove(&edge_length[to + 1], &edge_length[to], sizeof(double) * (k - 1 - to));
+        route_list[to] = city;
+        measure_edge(to - 1);
+        measure_edge(to);
+        measure_edge(k);
     }
-    if (q + 1 < len) {
-        const double from_b = to_c[route_list[q + 1]];
-        const double cost = from_a + (from_b - edge_length[q]);
-        at_even = cost < low_even ? q : at_even;
-        low_even = cost < low_even ? cost : low_even;
-        from_a = from_b;
-    }
-    // Appended after the open route's last node: the highest position, so
-    // it only wins when strictly cheaper.
-    at_even = from_a < low_even ? len - 1 : at_even;
-    low_even = from_a < low_even ? from_a : low_even;
-    // On equal costs (-0 and +0 included) the lower position wins.
-    if (low_odd < low_even || (low_odd == low_even && at_odd < at_even)) return at_odd;
-    return at_even;
 }
 
 // Puts pending[slot] after route position p, as insert_cheapest does, and
@@ -267,6 +315,17 @@ void insert_all(int& len, int& pc) {
 void reinsert_interior(int& len, int& pc) {
     measure_edges(len);
     for (int k = 1; k < len - 1; ++k) {
+        if (pc == 0) {
+            // The usual case: the city taken out is the only one pending. It
+            // is placed without being taken out first, so only the cities
+            // between its old and its new place move.
+            const int p = cheapest_position_without(k, len);
+            if (p >= 0) {
+                pending_list[pc] = route_list[k];  // as the push and removal would leave it
+                move_city(k, p + 1, len);  // after position p of the route without it
+                continue;
+            }
+        }
         pending_push(pc, route_list[k]);
         route_remove_at(len, k);
         // Edges k-1 and k become one; the edges after them move down.
