@@ -88,10 +88,10 @@ char* append_fixed4(char* out, double value) {
     if (biased_exponent >= 1023 + 39) {
         return std::to_chars(out, out + FIXED4_MAX_CHARS, value, std::chars_format::fixed, 4).ptr;
     }
-    // Below 2^39, |value| = mantissa * 2^-shift exactly, with shift >= 14, and
-    // |value| * 10^4 = (mantissa * 625) * 2^-(shift - 4), where mantissa * 625
-    // < 2^63: the exact product, then a right shift rounded half to even,
-    // which is how printf rounds the exact binary value.
+    // Below 2^39, |value| = mantissa * 2^-(shift + 4) exactly, with shift >= 10,
+    // so |value| * 10^4 = (mantissa * 625) * 2^-shift, and mantissa * 625 < 2^63:
+    // the exact product, then a right shift rounded half to even, which is
+    // how printf rounds the exact binary value.
     std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
     if (biased_exponent != 0) mantissa |= std::uint64_t{1} << 52;
     const int shift = 1075 - (biased_exponent != 0 ? biased_exponent : 1) - 4;
