@@ -6,6 +6,7 @@
 // solvers' timings of each stage and instance into ratios.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "baseline_solver.h"
@@ -198,7 +200,9 @@ int main(int argc, char** argv) {
         for (int count : {10, 50, 100, 200}) instances.push_back(random_instance(family, count, 7u * count + 1));
     }
     // script/bench points this at the classic public instances when they are there.
-    if (const char* dir = std::getenv("CORVELANTH_TSPLIB_DIR")) {
+    const char* dir = std::getenv("CORVELANTH_TSPLIB_DIR");
+    std::error_code no_directory;
+    if (dir != nullptr && std::filesystem::is_directory(dir, no_directory)) {
         std::vector<std::filesystem::path> files;
         for (const auto& entry : std::filesystem::directory_iterator(dir)) {
             if (entry.path().extension() == ".tsp") files.push_back(entry.path());
