@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "route_solver.h"
+#include "run_report.h"
 
 namespace {
 
@@ -57,30 +58,6 @@ void flush_ruby_stdout() {
     }
 }
 
-// Writes the run report for the last solve to standard output.
-void print_run_report(int count, int len) {
-    using corvelanth::distance_table;
-    using corvelanth::point_table;
-    using corvelanth::robot_position;
-    using corvelanth::route_list;
-    std::printf("[Corvelanth]\n");
-    std::printf("cities\n");
-    for (int i = 0; i < count; ++i) {
-        std::printf("\tc%d\t%3.4f %3.4f\n", i, point_table[i].x, point_table[i].y);
-    }
-    std::printf("\trob\t%3.4f %3.4f\n", robot_position.x, robot_position.y);
-    std::printf("result\n");
-    for (int p = 0; p < len; ++p) {
-        const int node = route_list[p];
-        std::printf("  %dth\tc%d\t%3.4f %3.4f\n", p, node, point_table[node].x, point_table[node].y);
-    }
-    double travel = 0.0;
-    for (int p = 0; p + 1 < len; ++p) {
-        travel += distance_table[route_list[p]][route_list[p + 1]];
-    }
-    std::printf("travel\t%.4f\n", travel);
-}
-
 // Corvelanth.solve(cities, robot): the route as an Array of node indices.
 VALUE solve_method(VALUE self, VALUE cities, VALUE robot) {
     CallInput input;
@@ -97,7 +74,7 @@ VALUE solve_method(VALUE self, VALUE cities, VALUE robot) {
     }
     int route[corvelanth::TABLE_SLOTS];
     for (int p = 0; p < len; ++p) route[p] = corvelanth::route_list[p];
-    print_run_report(count, len);
+    corvelanth::write_run_report(stdout, count, len);
     std::fflush(stdout);
 
     VALUE result = rb_ary_new2(len);

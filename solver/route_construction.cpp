@@ -1,22 +1,23 @@
-// Route construction: list operations, nearest-city seed, cheapest insertion
-// and the solve pipeline.
+// Route construction: list operations, nearest-city seed, the cheapest
+// insertion step with its full scan, and the solve pipeline.
 #include <cstdio>
+#include <cstring>
 
 #include "route_solver.h"
 
 namespace corvelanth {
 
 void route_insert_after(int& len, int pos, int slot) {
-    for (int p = len; p > pos + 1; --p) {
-        route_list[p] = route_list[p - 1];
+    if (len > pos + 1) {
+        std::memmove(&route_list[pos + 2], &route_list[pos + 1], sizeof(int) * static_cast<size_t>(len - pos - 1));
     }
     route_list[pos + 1] = pending_list[slot];
     len += 1;
 }
 
 void route_remove_at(int& len, int pos) {
-    for (int p = pos; p < len - 1; ++p) {
-        route_list[p] = route_list[p + 1];
+    if (len - 1 > pos) {
+        std::memmove(&route_list[pos], &route_list[pos + 1], sizeof(int) * static_cast<size_t>(len - 1 - pos));
     }
     len -= 1;
 }
@@ -85,22 +86,6 @@ int insert_cheapest(int& len, int& pc) {
     route_insert_after(len, best_pos, best_slot);
     pending_remove_at(pc, best_slot);
     return pc;
-}
-
-// Places pending cities until none is left or none can be placed.
-static void insert_all(int& len, int& pc) {
-    while (insert_cheapest(len, pc) > 0) {
-    }
-}
-
-// Takes out the city at each interior position once and reinserts it at its
-// cheapest place; k advances whatever position the city came back at.
-static void reinsert_interior(int& len, int& pc) {
-    for (int k = 1; k < len - 1; ++k) {
-        pending_push(pc, route_list[k]);
-        route_remove_at(len, k);
-        insert_all(len, pc);
-    }
 }
 
 int solve_route(int count) {

@@ -53,6 +53,12 @@ int seed_route(int n, int& len, int& pc);
 // count afterwards, or -1 when nothing can be placed below the ceiling.
 int insert_cheapest(int& len, int& pc);
 
+// Runs insertion steps until nothing is pending or nothing can be placed.
+void insert_all(int& len, int& pc);
+// Takes out the city at each interior route position once and puts it back
+// at its cheapest place; the position advances whatever place that was.
+void reinsert_interior(int& len, int& pc);
+
 // Sweeps once over route positions 0..m-1, reversing the span between each
 // pair of properly crossing edges; always returns 0.
 int uncross_route(int m);

@@ -2,6 +2,11 @@
 #include <cmath>
 
 #include "route_solver.h"
+#include "wide_vectors.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace corvelanth {
 
@@ -11,20 +16,77 @@ double distance_table[TABLE_SLOTS][TABLE_SLOTS];
 int route_list[TABLE_SLOTS];
 int pending_list[TABLE_SLOTS];
 
+namespace {
+
+// The point table's coordinates as two arrays, so a row is computed in streams.
+double node_x[TABLE_SLOTS];
+double node_y[TABLE_SLOTS];
+
+// Writes d to distance_table[i][j] and its mirror [j][i].
+inline void store_distance(int i, int j, double d) {
+    distance_table[i][j] = d;
+    distance_table[j][i] = d;
+}
+
+// Fills row i of the upper triangle from column j on, mirrored into column i;
+// returns the first column left for the scalar loop.
+int fill_row_sse2(int i, int j, int n) {
+#ifdef __SSE2__
+    const __m128d xi = _mm_set1_pd(node_x[i]);
+    const __m128d yi = _mm_set1_pd(node_y[i]);
+    for (; j + 2 <= n; j += 2) {
+        const __m128d dx = _mm_sub_pd(xi, _mm_loadu_pd(node_x + j));
+        const __m128d dy = _mm_sub_pd(yi, _mm_loadu_pd(node_y + j));
+        const __m128d d = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)));
+        store_distance(i, j, _mm_cvtsd_f64(d));
+        store_distance(i, j + 1, _mm_cvtsd_f64(_mm_unpackhi_pd(d, d)));
+    }
+#else
+    (void)i, (void)n;
+#endif
+    return j;
+}
+
+#ifdef CORVELANTH_AVX_LOOPS
+// fill_row_sse2, four columns at a time.
+CORVELANTH_AVX int fill_row_avx(int i, int j, int n) {
+    const __m256d xi = _mm256_set1_pd(node_x[i]);
+    const __m256d yi = _mm256_set1_pd(node_y[i]);
+    for (; j + 4 <= n; j += 4) {
+        const __m256d dx = _mm256_sub_pd(xi, _mm256_loadu_pd(node_x + j));
+        const __m256d dy = _mm256_sub_pd(yi, _mm256_loadu_pd(node_y + j));
+        const __m256d d = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));
+        _mm256_storeu_pd(&distance_table[i][j], d);
+        alignas(32) double column[4];
+        _mm256_store_pd(column, d);
+        for (int k = 0; k < 4; ++k) distance_table[j + k][i] = column[k];
+    }
+    return j;
+}
+#endif
+
+}  // namespace
+
 int build_distances(int count) {
     point_table[count] = robot_position;
     const int n = count + 1;
+    for (int k = 0; k < n; ++k) {
+        node_x[k] = point_table[k].x;
+        node_y[k] = point_table[k].y;
+    }
+    int (*fill_row)(int, int, int) = fill_row_sse2;
+#ifdef CORVELANTH_AVX_LOOPS
+    if (avx_available()) fill_row = fill_row_avx;
+#endif
+    // Row i, columns j > i, mirrored into column i. sqrt rounds correctly in
+    // every form, so the packed and the scalar loops give the same bits.
     for (int i = 0; i < n - 1; ++i) {
-        for (int j = i; j < n; ++j) {
-            if (i == j) {
-                distance_table[i][i] = 0.0;
-                continue;
-            }
-            const double dx = point_table[i].x - point_table[j].x;
-            const double dy = point_table[i].y - point_table[j].y;
-            const double d = std::sqrt(dx * dx + dy * dy);
-            distance_table[i][j] = d;
-            distance_table[j][i] = d;
+        distance_table[i][i] = 0.0;
+        int j = fill_row(i, i + 1, n);
+        for (; j < n; ++j) {
+            const double dx = node_x[i] - node_x[j];
+            const double dy = node_y[i] - node_y[j];
+            store_distance(i, j, std::sqrt(dx * dx + dy * dy));
         }
     }
     return n;

@@ -155,6 +155,20 @@ TEST(Pipeline, CityUnplacedByConstructionCanBePlacedByReinsertion) {
     EXPECT_EQ(out.route, reference::solve(instance).route);
 }
 
+TEST(Pipeline, PlacedCityThatNoPositionTakesBackStaysOut) {
+    // Far apart: the reinsertion pass takes out a placed city that then has
+    // no position below the ceiling, so it stays pending to the end.
+    const auto instance = make({{1393, 20706}, {-36694, 8644}, {-19225, 8937}, {-23155, 20016},
+                                {14859, -4819}, {-13891, -8770}, {-14874, -14361}},
+                               {6260, -4043});
+    const auto expected = reference::solve(instance);
+    const auto out = test_support::solve(instance);
+    EXPECT_EQ(out.route, expected.route);
+    EXPECT_EQ(out.diagnostics, expected.diagnostics);
+    EXPECT_EQ(out.route, (std::vector<int>{7, 4, 6, 5, 2, 3, 1}));
+    EXPECT_EQ(expected.pending, (std::vector<int>{0}));
+}
+
 TEST(Pipeline, WorkedExampleStageByStage) {
     test_support::load(make({{7, 2}, {19, 11}, {4, 14}, {3, 12}, {0, 20}}, {2, 14}));
     const int n = build_distances(5);

@@ -78,4 +78,11 @@ class TestSolve < Minitest::Test
     assert_equal [:solve], Corvelanth.singleton_methods.sort
     assert_equal 2, Corvelanth.method(:solve).arity
   end
+
+  def test_the_extension_exports_only_its_initialiser
+    nm = ENV.fetch("NM", "nm")
+    symbols, status = Open3.capture2(nm, "-D", "--defined-only", File.join(EXT_DIR, "Corvelanth.so"))
+    skip "#{nm} cannot read the extension" unless status.success?
+    assert_equal ["Init_Corvelanth"], symbols.lines.map { |line| line.split.last }
+  end
 end

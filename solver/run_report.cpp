@@ -1,0 +1,153 @@
+// Run report formatting into one static buffer, written with a single fwrite
+// unless huge coordinates overflow it. Numbers of ordinary size are rounded
+// in exact integer arithmetic; the rest go through std::to_chars.
+#include "run_report.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#include "route_solver.h"
+
+namespace corvelanth {
+namespace {
+
+// Longest line: "  200th\tc200\t", two numbers, a space and a newline.
+constexpr int LINE_MAX_CHARS = 32 + 2 * FIXED4_MAX_CHARS;
+constexpr int REPORT_BUFFER = 1 << 16;
+// One city's "x y" text; each city's coordinates appear twice in the report.
+constexpr int PAIR_MAX_CHARS = 2 * FIXED4_MAX_CHARS + 1;
+
+char report_buffer[REPORT_BUFFER];
+char pair_text[MAX_CITIES * PAIR_MAX_CHARS];
+int pair_start[MAX_CITIES + 1];
+
+// Appends a literal of known length.
+char* append_text(char* out, const char* text, std::size_t size) {
+    std::memcpy(out, text, size);
+    return out + size;
+}
+
+// Appends a non-negative integer in decimal. Written out rather than with
+// the integer to_chars, whose digit table would be exported from the extension.
+char* append_unsigned(char* out, std::uint64_t value) {
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+// Appends an integer as "%d" writes it.
+char* append_int(char* out, int value) {
+    if (value < 0) *out++ = '-';
+    return append_unsigned(out, value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
+}
+
+// Appends a point as "%3.4f %3.4f" writes it.
+char* append_pair(char* out, const Point& point) {
+    out = append_fixed4(out, point.x);
+    *out++ = ' ';
+    return append_fixed4(out, point.y);
+}
+
+// Writes out what the buffer holds when another line might not fit.
+char* make_room(std::FILE* stream, char* cursor) {
+    if (cursor + LINE_MAX_CHARS <= report_buffer + REPORT_BUFFER) return cursor;
+    std::fwrite(report_buffer, 1, static_cast<std::size_t>(cursor - report_buffer), stream);
+    return report_buffer;
+}
+
+// Formats every city's coordinates once into pair_text.
+void format_city_pairs(int count) {
+    char* cursor = pair_text;
+    for (int i = 0; i < count; ++i) {
+        pair_start[i] = static_cast<int>(cursor - pair_text);
+        cursor = append_pair(cursor, point_table[i]);
+    }
+    pair_start[count] = static_cast<int>(cursor - pair_text);
+}
+
+// Appends node's coordinates: the cached text for a city, fresh text for the robot slot.
+char* append_node_pair(char* out, int node, int count) {
+    if (node >= count) return append_pair(out, point_table[node]);
+    return append_text(out, pair_text + pair_start[node],
+                       static_cast<std::size_t>(pair_start[node + 1] - pair_start[node]));
+}
+
+}  // namespace
+
+char* append_fixed4(char* out, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
+    // Magnitudes from 2^39 up, infinities and NaN: the general conversion.
+    if (biased_exponent >= 1023 + 39) {
+        return std::to_chars(out, out + FIXED4_MAX_CHARS, value, std::chars_format::fixed, 4).ptr;
+    }
+    // Below 2^39, |value| = mantissa * 2^-(shift + 4) exactly, with shift >= 10,
+    // so |value| * 10^4 = (mantissa * 625) * 2^-shift, and mantissa * 625 < 2^63:
+    // the exact product, then a right shift rounded half to even, which is
+    // how printf rounds the exact binary value.
+    std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased_exponent != 0) mantissa |= std::uint64_t{1} << 52;
+    const int shift = 1075 - (biased_exponent != 0 ? biased_exponent : 1) - 4;
+    const std::uint64_t product = mantissa * 625;
+    std::uint64_t scaled = 0;  // shifts of 64 and more leave less than half a unit
+    if (shift < 64) {
+        scaled = product >> shift;
+        const std::uint64_t rest = product & ((std::uint64_t{1} << shift) - 1);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+    }
+    if ((bits >> 63) != 0) *out++ = '-';  // also for -0 and what rounds to zero
+    out = append_unsigned(out, scaled / 10000);
+    const unsigned fraction = static_cast<unsigned>(scaled % 10000);
+    out[0] = '.';
+    out[1] = static_cast<char>('0' + fraction / 1000);
+    out[2] = static_cast<char>('0' + fraction / 100 % 10);
+    out[3] = static_cast<char>('0' + fraction / 10 % 10);
+    out[4] = static_cast<char>('0' + fraction % 10);
+    return out + 5;
+}
+
+void write_run_report(std::FILE* out, int count, int len) {
+    format_city_pairs(count);
+    char* cursor = report_buffer;
+    cursor = append_text(cursor, "[Corvelanth]\ncities\n", 20);
+    for (int i = 0; i < count; ++i) {
+        cursor = make_room(out, cursor);
+        cursor = append_text(cursor, "\tc", 2);
+        cursor = append_int(cursor, i);
+        *cursor++ = '\t';
+        cursor = append_node_pair(cursor, i, count);
+        *cursor++ = '\n';
+    }
+    cursor = make_room(out, cursor);
+    cursor = append_text(cursor, "\trob\t", 5);
+    cursor = append_pair(cursor, robot_position);
+    cursor = append_text(cursor, "\nresult\n", 8);
+    double travel = 0.0;
+    for (int p = 0; p < len; ++p) {
+        const int node = route_list[p];
+        if (p > 0) travel += distance_table[route_list[p - 1]][node];
+        cursor = make_room(out, cursor);
+        cursor = append_text(cursor, "  ", 2);
+        cursor = append_int(cursor, p);
+        cursor = append_text(cursor, "th\tc", 4);
+        cursor = append_int(cursor, node);
+        *cursor++ = '\t';
+        cursor = append_node_pair(cursor, node, count);
+        *cursor++ = '\n';
+    }
+    cursor = make_room(out, cursor);
+    cursor = append_text(cursor, "travel\t", 7);
+    cursor = append_fixed4(cursor, travel);
+    *cursor++ = '\n';
+    std::fwrite(report_buffer, 1, static_cast<std::size_t>(cursor - report_buffer), out);
+}
+
+}  // namespace corvelanth
