@@ -13,7 +13,7 @@ Gem::Specification.new do |spec|
   spec.required_ruby_version = ">= 2.7"
 
   spec.files = Dir[
-    "lib/**/*.rb", "ext/*.cpp", "ext/extconf.rb", "solver/*.cpp", "solver/*.h",
+    "lib/**/*.rb", "ext/*.cpp", "ext/*.rb", "solver/*.cpp", "solver/*.h",
     "sig/*.rbs", "README.md", "CHANGELOG.md"
   ]
   spec.require_paths = ["lib"]

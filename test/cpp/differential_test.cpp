@@ -1,6 +1,5 @@
 // The solver against the straightforward baseline on thousands of seeded
 // instances: same result, route, unplaced cities, diagnostics and report bytes.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -78,10 +77,6 @@ INSTANTIATE_TEST_SUITE_P(Families, MatchesBaseline,
                          testing::Values(Family::UniformFloat, Family::SmallGrid, Family::Duplicates,
                                          Family::CollinearRows, Family::NearCeiling, Family::IntegerGrid,
                                          Family::Clustered, Family::Extremes, Family::FarApart),
-                         [](const testing::TestParamInfo<Family>& param) {
-                             std::string name = test_support::family_name(param.param);
-                             for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+                         test_support::family_test_name);
 
 }  // namespace

@@ -1,5 +1,4 @@
 // The solver against the plain reference on seeded random instances.
-#include <cctype>
 
 #include "test_support.h"
 
@@ -34,10 +33,6 @@ TEST_P(ReferenceMatch, FullSizeInstances) { expect_same_as_reference(GetParam(),
 INSTANTIATE_TEST_SUITE_P(Families, ReferenceMatch,
                          testing::Values(Family::UniformFloat, Family::SmallGrid, Family::Duplicates,
                                          Family::CollinearRows, Family::NearCeiling),
-                         [](const testing::TestParamInfo<Family>& param) {
-                             std::string name = test_support::family_name(param.param);
-                             for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+                         test_support::family_test_name);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
@@ -67,6 +68,13 @@ inline const char* family_name(Family f) {
         case Family::FarApart: return "far apart";
     }
     return "?";
+}
+
+// A family's name as a parameterised test's name: letters, digits and '_'.
+inline std::string family_test_name(const testing::TestParamInfo<Family>& param) {
+    std::string name = family_name(param.param);
+    for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
 }
 
 // Values that stress formatting and comparisons; a city with a non-finite
