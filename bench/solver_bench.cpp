@@ -1,4 +1,4 @@
-// Stage by stage timings of the solver and of the straightforward baseline on
+// Stage by stage timings of the solver and of the straightforward oracle on
 // the same instances: distances, construction, each crossing sweep, the
 // reinsertion pass, the run report and the whole pipeline.
 //
@@ -18,14 +18,19 @@
 #include <system_error>
 #include <vector>
 
-#include "baseline_solver.h"
+#include "oracle_solver.h"
 #include "route_solver.h"
+#include "route_steps.h"
 #include "run_report.h"
+#include "workspace.h"
 
 namespace {
 
+using corvelanth::DistanceTable;
+using corvelanth::Outcome;
 using corvelanth::Point;
-using corvelanth::TABLE_SLOTS;
+using corvelanth::RouteLists;
+using corvelanth::Workspace;
 
 struct Instance {
     std::string name;
@@ -36,78 +41,50 @@ struct Instance {
 // One solver's entry points, so both run through the same benchmark code.
 struct Solver {
     const char* name;
-    int (*build_distances)(int);
-    int (*seed_route)(int, int&, int&);
-    void (*insert_all)(int&, int&);
-    int (*uncross_route)(int);
-    void (*reinsert_interior)(int&, int&);
-    int (*solve_route)(int);
-    void (*write_report)(std::FILE*, int, int);
+    void (*build_distances)(const Point*, int, corvelanth::DistanceScratch&, DistanceTable&);
+    bool (*seed_route)(const DistanceTable&, int, RouteLists&);
+    bool (*insert_all)(const DistanceTable&, RouteLists&, corvelanth::InsertionScratch&);
+    void (*uncross_route)(const Point*, int*, int, corvelanth::SweepScratch&);
+    int (*reinsert_interior)(const DistanceTable&, RouteLists&, corvelanth::InsertionScratch&);
+    Outcome (*solve_route)(Workspace&, const Point*, int, Point);
+    char* (*write_report)(const Workspace&, int, int, char*);
 };
 
+Outcome oracle_solve(Workspace& ws, const Point* cities, int count, Point robot) {
+    return oracle::solve_route(ws, cities, count, robot);
+}
+
 const Solver SOLVERS[] = {
-    {"baseline", baseline::build_distances, baseline::seed_route, baseline::insert_all, baseline::uncross_route,
-     baseline::reinsert_interior, baseline::solve_route, baseline::print_run_report},
+    {"baseline", oracle::build_distances, oracle::seed_route, oracle::insert_all, oracle::uncross_route,
+     oracle::reinsert_interior, oracle_solve, oracle::write_run_report},
     {"fast", corvelanth::build_distances, corvelanth::seed_route, corvelanth::insert_all, corvelanth::uncross_route,
      corvelanth::reinsert_interior, corvelanth::solve_route, corvelanth::write_run_report},
 };
 
-// The route and pending lists with their counters, between two stages.
-struct Lists {
-    int len = 0;
-    int pc = 0;
-    int route[TABLE_SLOTS];
-    int pending[TABLE_SLOTS];
-};
-
-Lists save_lists(int len, int pc) {
-    Lists lists;
-    lists.len = len;
-    lists.pc = pc;
-    std::memcpy(lists.route, corvelanth::route_list, sizeof lists.route);
-    std::memcpy(lists.pending, corvelanth::pending_list, sizeof lists.pending);
-    return lists;
-}
-
-// Puts saved lists back; copies only the entries in use.
-void restore_lists(const Lists& lists, int& len, int& pc) {
-    len = lists.len;
-    pc = lists.pc;
-    std::memcpy(corvelanth::route_list, lists.route, sizeof(int) * static_cast<size_t>(len));
-    std::memcpy(corvelanth::pending_list, lists.pending, sizeof(int) * static_cast<size_t>(pc));
-}
-
-// Writes the instance into the shared tables.
-void load(const Instance& instance) {
-    std::copy(instance.cities.begin(), instance.cities.end(), corvelanth::point_table);
-    corvelanth::robot_position = instance.robot;
-}
-
 // The lists before each stage of the pipeline, as `solver` leaves them.
 struct Snapshots {
-    Lists constructed;
-    Lists swept;
-    Lists reinserted;
+    RouteLists constructed;
+    RouteLists swept;
+    RouteLists reinserted;
 };
 
-Snapshots run_stages(const Solver& solver, const Instance& instance) {
-    load(instance);
-    const int n = solver.build_distances(static_cast<int>(instance.cities.size()));
-    int len = 0, pc = 0;
+// Solves the instance stage by stage on `ws`, keeping the lists between stages.
+Snapshots run_stages(const Solver& solver, Workspace& ws, const Instance& instance) {
+    const int count = static_cast<int>(instance.cities.size());
+    std::copy(instance.cities.begin(), instance.cities.end(), ws.points);
+    ws.points[count] = instance.robot;
+    solver.build_distances(ws.points, count + 1, ws.distance_scratch, ws.distance);
     Snapshots snapshots;
-    if (solver.seed_route(n, len, pc) < 0) std::abort();  // every benchmark instance has a reachable city
-    solver.insert_all(len, pc);
-    snapshots.constructed = save_lists(len, pc);
-    solver.uncross_route(len);
-    snapshots.swept = save_lists(len, pc);
-    solver.reinsert_interior(len, pc);
-    snapshots.reinserted = save_lists(len, pc);
+    RouteLists& lists = ws.lists;
+    if (!solver.seed_route(ws.distance, count + 1, lists))
+        std::abort();  // every benchmark instance has a reachable city
+    solver.insert_all(ws.distance, lists, ws.insertion);
+    snapshots.constructed = lists;
+    solver.uncross_route(ws.points, lists.route, lists.route_len, ws.sweep);
+    snapshots.swept = lists;
+    solver.reinsert_interior(ws.distance, lists, ws.insertion);
+    snapshots.reinserted = lists;
     return snapshots;
-}
-
-std::FILE* dev_null() {
-    static std::FILE* stream = std::fopen("/dev/null", "w");
-    return stream;
 }
 
 // Registers every stage of one solver on one instance.
@@ -116,39 +93,42 @@ void register_stages(const Solver& solver, const Instance& instance) {
     const int count = static_cast<int>(instance.cities.size());
     auto add = [&](const char* stage, auto body) {
         benchmark::RegisterBenchmark((stage + suffix).c_str(), [&solver, instance, body](benchmark::State& state) {
-            const Snapshots snapshots = run_stages(solver, instance);
-            for (auto _ : state) body(snapshots);
+            static Workspace* ws = new Workspace();
+            static char* report = new char[corvelanth::REPORT_MAX_CHARS];
+            const Snapshots snapshots = run_stages(solver, *ws, instance);
+            for (auto _ : state) body(*ws, snapshots, report);
         })->Unit(benchmark::kMicrosecond);
     };
-    add("distances", [&solver, count](const Snapshots&) { benchmark::DoNotOptimize(solver.build_distances(count)); });
-    add("construction", [&solver, count](const Snapshots&) {
-        int len = 0, pc = 0;
-        solver.seed_route(count + 1, len, pc);
-        solver.insert_all(len, pc);
-        benchmark::DoNotOptimize(len);
+    add("distances", [&solver, count](Workspace& ws, const Snapshots&, char*) {
+        solver.build_distances(ws.points, count + 1, ws.distance_scratch, ws.distance);
+        benchmark::ClobberMemory();
     });
-    add("sweep1", [&solver](const Snapshots& s) {
-        int len, pc;
-        restore_lists(s.constructed, len, pc);
-        benchmark::DoNotOptimize(solver.uncross_route(len));
+    add("construction", [&solver, count](Workspace& ws, const Snapshots&, char*) {
+        solver.seed_route(ws.distance, count + 1, ws.lists);
+        benchmark::DoNotOptimize(solver.insert_all(ws.distance, ws.lists, ws.insertion));
     });
-    add("reinsertion", [&solver](const Snapshots& s) {
-        int len, pc;
-        restore_lists(s.swept, len, pc);
-        solver.reinsert_interior(len, pc);
-        benchmark::DoNotOptimize(len);
+    add("sweep1", [&solver](Workspace& ws, const Snapshots& s, char*) {
+        ws.lists = s.constructed;
+        solver.uncross_route(ws.points, ws.lists.route, ws.lists.route_len, ws.sweep);
+        benchmark::ClobberMemory();
     });
-    add("sweep2", [&solver](const Snapshots& s) {
-        int len, pc;
-        restore_lists(s.reinserted, len, pc);
-        benchmark::DoNotOptimize(solver.uncross_route(len));
+    add("reinsertion", [&solver](Workspace& ws, const Snapshots& s, char*) {
+        ws.lists = s.swept;
+        benchmark::DoNotOptimize(solver.reinsert_interior(ws.distance, ws.lists, ws.insertion));
     });
-    add("report", [&solver, count](const Snapshots& s) {
-        int len, pc;
-        restore_lists(s.reinserted, len, pc);
-        solver.write_report(dev_null(), count, len);
+    add("sweep2", [&solver](Workspace& ws, const Snapshots& s, char*) {
+        ws.lists = s.reinserted;
+        solver.uncross_route(ws.points, ws.lists.route, ws.lists.route_len, ws.sweep);
+        benchmark::ClobberMemory();
     });
-    add("solve", [&solver, count](const Snapshots&) { benchmark::DoNotOptimize(solver.solve_route(count)); });
+    add("report", [&solver, count](Workspace& ws, const Snapshots& s, char* report) {
+        ws.lists = s.reinserted;
+        benchmark::DoNotOptimize(solver.write_report(ws, count, ws.lists.route_len, report));
+        benchmark::ClobberMemory();
+    });
+    add("solve", [&solver, instance, count](Workspace& ws, const Snapshots&, char*) {
+        benchmark::DoNotOptimize(solver.solve_route(ws, instance.cities.data(), count, instance.robot));
+    });
 }
 
 // Random instances: uniform floats, integers 0..99 (many equal costs) and four clusters.

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "route_solver.h"
+#include "workspace.h"
 
 namespace corvelanth {
 namespace {
@@ -24,22 +26,30 @@ bool read_count(long* count) {
     return errno == 0 && end != digits && *end == '\0';
 }
 
-// Fills the point table and the robot with rand() % 100 coordinates; the count
-// read, or -1 when it is not a whole number from 0 to MAX_CITIES.
-int read_random_instance() {
+// A random instance: the cities, then the robot.
+struct Instance {
+    int count;
+    Point cities[MAX_CITIES];
+    Point robot;
+};
+
+// Fills the cities and the robot with rand() % 100 coordinates, drawn x then
+// y; false when the count is not a whole number from 0 to MAX_CITIES.
+bool read_random_instance(Instance& instance) {
     std::fputs("How many cities ... ", stderr);
     long count = 0;
     if (!read_count(&count) || count < 0 || count > MAX_CITIES) {
         std::fprintf(stderr, "The city count must be a whole number from 0 to %d.\n", MAX_CITIES);
-        return -1;
+        return false;
     }
-    for (long i = 0; i < count; ++i) {
-        point_table[i].x = std::rand() % 100;
-        point_table[i].y = std::rand() % 100;
+    instance.count = static_cast<int>(count);
+    for (int i = 0; i < instance.count; ++i) {
+        instance.cities[i].x = std::rand() % 100;
+        instance.cities[i].y = std::rand() % 100;
     }
-    robot_position.x = std::rand() % 100;
-    robot_position.y = std::rand() % 100;
-    return static_cast<int>(count);
+    instance.robot.x = std::rand() % 100;
+    instance.robot.y = std::rand() % 100;
+    return true;
 }
 
 }  // namespace
@@ -47,15 +57,16 @@ int read_random_instance() {
 
 int main() {
     using namespace corvelanth;
-    const int count = read_random_instance();
-    if (count < 0) return EXIT_FAILURE;
-    const int len = solve_route(count);
-    double length = 0.0;
-    for (int p = 0; p < len; ++p) {
-        const int node = route_list[p];
-        std::printf("%d %d %4.2f %4.2f\n", p, node, point_table[node].x, point_table[node].y);
+    auto instance = std::make_unique<Instance>();
+    if (!read_random_instance(*instance)) return EXIT_FAILURE;
+    auto ws = std::make_unique<Workspace>();
+    const Outcome outcome = solve_route(*ws, instance->cities, instance->count, instance->robot);
+    if (outcome.seed_failed) std::fputs("Too few city.\nError.\n", stderr);
+    for (int k = 0; k < outcome.no_position_count; ++k) std::fputs("No position.\n", stderr);
+    for (int p = 0; p < outcome.route_len; ++p) {
+        const int node = ws->lists.route[p];
+        std::printf("%d %d %4.2f %4.2f\n", p, node, ws->points[node].x, ws->points[node].y);
     }
-    for (int p = 0; p + 1 < len; ++p) length += distance_table[route_list[p]][route_list[p + 1]];
-    std::fprintf(stderr, "length %5.2f\n", length);
+    std::fprintf(stderr, "length %5.2f\n", route_travel(*ws, outcome.route_len));
     return 0;
 }

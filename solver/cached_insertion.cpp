@@ -2,8 +2,9 @@
 // remembers its two cheapest positions, and an insertion recomputes only what
 // it changed. The insertion loop of the pipeline and the reinsertion pass use it.
 //
-// Why the decisions are those of insert_cheapest's full scan: the scan takes
-// the lexicographic minimum of (cost, position, pending slot) over the pairs
+// Why the decisions are those of the full scan, which prices every pair of a
+// route position and a pending slot at each step: the scan takes the
+// lexicographic minimum of (cost, position, pending slot) over the pairs
 // whose cost is below COST_CEILING (a NaN cost never passes `<`). Taking per
 // slot the minimum of (cost, position) and then the minimum over slots of
 // (cost, position, slot) gives the same pair. Inserting city x after route
@@ -26,31 +27,19 @@
 // slot is scanned afresh. A candidate enters the window when it comes before
 // one of its entries, which keeps all these meanings.
 //
-// Every cost is the expression of insert_cheapest, d[a][c] + (d[b][c] - d[a][b]),
+// Every cost is the full scan's expression, d[a][c] + (d[b][c] - d[a][b]),
 // or d[a][c] for the append, with the same operands: the distance table is
 // symmetric bit for bit, so d[c][a] may stand for d[a][c].
-#include <cstdio>
 #include <cstring>
 
-#include "route_solver.h"
+#include "route_steps.h"
 
 namespace corvelanth {
 namespace {
 
-// The window of each pending slot, moved along with the slot.
-double first_cost[TABLE_SLOTS];
-int first_pos[TABLE_SLOTS];
-double second_cost[TABLE_SLOTS];
-int second_pos[TABLE_SLOTS];
-// edge_length[q] = distance between route positions q and q + 1.
-double edge_length[TABLE_SLOTS];
-
-// Slots whose window lost both entries at the last insertion.
-int rescan_slots[TABLE_SLOTS];
-
 // Fills edge_length for the current route.
-void measure_edges(int len) {
-    for (int q = 0; q + 1 < len; ++q) edge_length[q] = distance_table[route_list[q]][route_list[q + 1]];
+void measure_edges(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s) {
+    for (int q = 0; q + 1 < lists.route_len; ++q) s.edge_length[q] = d[lists.route[q]][lists.route[q + 1]];
 }
 
 // True when (cost, pos) comes before (other_cost, other_pos).
@@ -73,21 +62,20 @@ inline void merge(double cost, int pos, double& c0, int& p0, double& c1, int& p1
 }
 
 // Full scan of pending[slot] over every route position into its window.
-void scan_positions(int slot, int len) {
-    const double* to_c = distance_table[pending_list[slot]];
+void scan_positions(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s, int slot) {
+    const int* route = lists.route;
+    const int len = lists.route_len;
+    const double* to_c = d[lists.pending[slot]];
     double c0 = COST_CEILING, c1 = COST_CEILING;
     int p0 = -1, p1 = -1;
-    double from_a = to_c[route_list[0]];
+    double from_a = to_c[route[0]];
     for (int q = 0; q + 1 < len; ++q) {
-        const double from_b = to_c[route_list[q + 1]];
-        merge(from_a + (from_b - edge_length[q]), q, c0, p0, c1, p1);
+        const double from_b = to_c[route[q + 1]];
+        merge(from_a + (from_b - s.edge_length[q]), q, c0, p0, c1, p1);
         from_a = from_b;
     }
     merge(from_a, len - 1, c0, p0, c1, p1);  // appended after the open route's last node
-    first_cost[slot] = c0;
-    first_pos[slot] = p0;
-    second_cost[slot] = c1;
-    second_pos[slot] = p1;
+    s.windows[slot] = {c0, c1, p0, p1};
 }
 
 // The lowest cost offered and the first position offered at that cost, for
@@ -109,88 +97,95 @@ struct Cheapest {
 
 // Offers city c's insertion costs at route positions from..to-1, numbered
 // `shift` lower, alternately to two minima, which breaks the dependency chain.
-void offer_positions(const double* to_c, int from, int to, int shift, Cheapest& even, Cheapest& odd) {
+void offer_positions(const double* to_c, const int* route, const double* edge_length, int from, int to, int shift,
+                     Cheapest& even, Cheapest& odd) {
     if (from >= to) return;
     // Local copies stay in registers: the arrays read below cannot alias them.
     Cheapest low_even = even, low_odd = odd;
-    double from_a = to_c[route_list[from]];
+    double from_a = to_c[route[from]];
     int q = from;
     for (; q + 2 <= to; q += 2) {
-        const double from_b = to_c[route_list[q + 1]];
-        const double from_c = to_c[route_list[q + 2]];
+        const double from_b = to_c[route[q + 1]];
+        const double from_c = to_c[route[q + 2]];
         low_even.offer(from_a + (from_b - edge_length[q]), q - shift);
         low_odd.offer(from_b + (from_c - edge_length[q + 1]), q + 1 - shift);
         from_a = from_c;
     }
-    if (q < to) low_even.offer(from_a + (to_c[route_list[q + 1]] - edge_length[q]), q - shift);
+    if (q < to) low_even.offer(from_a + (to_c[route[q + 1]] - edge_length[q]), q - shift);
     even = low_even;
     odd = low_odd;
 }
 
 // The cheapest position of city c: the lowest cost below the ceiling, the
 // lowest position among equal costs; -1 when no cost is below the ceiling.
-int cheapest_position(int c, int len) {
-    const double* to_c = distance_table[c];
+int cheapest_position(const DistanceTable& d, const RouteLists& lists, const InsertionScratch& s, int c) {
+    const int* route = lists.route;
+    const int len = lists.route_len;
+    const double* to_c = d[c];
     Cheapest even, odd;
-    offer_positions(to_c, 0, len - 1, 0, even, odd);
-    even.offer(to_c[route_list[len - 1]], len - 1);  // appended after the open route's last node
+    offer_positions(to_c, route, s.edge_length, 0, len - 1, 0, even, odd);
+    even.offer(to_c[route[len - 1]], len - 1);  // appended after the open route's last node
     return even.with(odd);
 }
 
 // cheapest_position for the city at route position k, as if it had been
 // taken out: positions after k count one lower, and the nodes on either side
 // of it are joined by an edge of their own.
-int cheapest_position_without(int k, int len) {
-    const double* to_c = distance_table[route_list[k]];
+int cheapest_position_without(const DistanceTable& d, const RouteLists& lists, const InsertionScratch& s, int k) {
+    const int* route = lists.route;
+    const int len = lists.route_len;
+    const double* to_c = d[route[k]];
     Cheapest even, odd;
-    offer_positions(to_c, 0, k - 1, 0, even, odd);
-    const double joined = distance_table[route_list[k - 1]][route_list[k + 1]];
-    even.offer(to_c[route_list[k - 1]] + (to_c[route_list[k + 1]] - joined), k - 1);
-    offer_positions(to_c, k + 1, len - 1, 1, even, odd);
-    even.offer(to_c[route_list[len - 1]], len - 2);
+    offer_positions(to_c, route, s.edge_length, 0, k - 1, 0, even, odd);
+    const double joined = d[route[k - 1]][route[k + 1]];
+    even.offer(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
+    offer_positions(to_c, route, s.edge_length, k + 1, len - 1, 1, even, odd);
+    even.offer(to_c[route[len - 1]], len - 2);
     return even.with(odd);
 }
 
 // Measures route edge q afresh.
-inline void measure_edge(int q) { edge_length[q] = distance_table[route_list[q]][route_list[q + 1]]; }
+inline void measure_edge(const DistanceTable& d, const int* route, double* edge_length, int q) {
+    edge_length[q] = d[route[q]][route[q + 1]];
+}
 
 // Moves the city at route position k to position `to`, the cities between
 // moving one place towards k with the edges between them; the three edges
 // that are new are measured.
-void move_city(int k, int to, int len) {
-    const int city = route_list[k];
+void move_city(const DistanceTable& d, RouteLists& lists, InsertionScratch& s, int k, int to) {
+    int* route = lists.route;
+    double* edge_length = s.edge_length;
+    const int city = route[k];
     if (to > k) {
-        std::memmove(&route_list[k], &route_list[k + 1], sizeof(int) * (to - k));
+        std::memmove(&route[k], &route[k + 1], sizeof(int) * (to - k));
         std::memmove(&edge_length[k], &edge_length[k + 1], sizeof(double) * (to - 1 - k));
-        route_list[to] = city;
-        measure_edge(k - 1);
-        measure_edge(to - 1);
-        if (to < len - 1) measure_edge(to);
+        route[to] = city;
+        measure_edge(d, route, edge_length, k - 1);
+        measure_edge(d, route, edge_length, to - 1);
+        if (to < lists.route_len - 1) measure_edge(d, route, edge_length, to);
     } else if (to < k) {
-        std::memmove(&route_list[to + 1], &route_list[to], sizeof(int) * (k - to));
+        std::memmove(&route[to + 1], &route[to], sizeof(int) * (k - to));
         std::memmove(&edge_length[to + 1], &edge_length[to], sizeof(double) * (k - 1 - to));
-        route_list[to] = city;
-        measure_edge(to - 1);
-        measure_edge(to);
-        measure_edge(k);
+        route[to] = city;
+        measure_edge(d, route, edge_length, to - 1);
+        measure_edge(d, route, edge_length, to);
+        measure_edge(d, route, edge_length, k);
     }
 }
 
-// Puts pending[slot] after route position p, as insert_cheapest does, and
-// brings edge_length up to date.
-void insert_at(int& len, int& pc, int p, int slot) {
-    const int a = route_list[p];
-    const int x = pending_list[slot];
+// Puts pending[slot] after route position p, as a full-scan insertion step
+// does, and brings edge_length and the windows up to date.
+void insert_at(const DistanceTable& d, RouteLists& lists, InsertionScratch& s, int p, int slot) {
+    const int len = lists.route_len;
+    const int a = lists.route[p];
+    const int x = lists.pending[slot];
     const int moved = len - 2 - p;  // edges after the one being split
-    if (moved > 0) std::memmove(&edge_length[p + 2], &edge_length[p + 1], sizeof(double) * moved);
-    edge_length[p] = distance_table[a][x];
-    if (p + 1 < len) edge_length[p + 1] = distance_table[x][route_list[p + 1]];
-    route_insert_after(len, p, slot);
-    pending_remove_at(pc, slot);
-    first_cost[slot] = first_cost[pc];
-    first_pos[slot] = first_pos[pc];
-    second_cost[slot] = second_cost[pc];
-    second_pos[slot] = second_pos[pc];
+    if (moved > 0) std::memmove(&s.edge_length[p + 2], &s.edge_length[p + 1], sizeof(double) * moved);
+    s.edge_length[p] = d[a][x];
+    if (p + 1 < len) s.edge_length[p + 1] = d[x][lists.route[p + 1]];
+    route_insert_after(lists, p, slot);
+    pending_remove_at(lists, slot);
+    s.windows[slot] = s.windows[lists.pending_count];
 }
 
 // Updates every pending slot's window after pending city x went in after
@@ -198,23 +193,27 @@ void insert_at(int& len, int& pc, int p, int slot) {
 // slot) first entry; -1 when no slot has a position below the ceiling.
 // X_LAST: x is the route's last node, so position p + 1 appends after it.
 template <bool X_LAST>
-int update_windows(int len, int pc, int p) {
-    const double* to_a = distance_table[route_list[p]];
-    const double* to_x = distance_table[route_list[p + 1]];
-    const double* to_b = distance_table[route_list[X_LAST ? p + 1 : p + 2]];
-    const double a_x = edge_length[p];
-    const double x_b = X_LAST ? 0.0 : edge_length[p + 1];
+int update_windows(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s, int p) {
+    const int* route = lists.route;
+    const int pc = lists.pending_count;
+    const double* to_a = d[route[p]];
+    const double* to_x = d[route[p + 1]];
+    const double* to_b = d[route[X_LAST ? p + 1 : p + 2]];
+    const double a_x = s.edge_length[p];
+    const double x_b = X_LAST ? 0.0 : s.edge_length[p + 1];
+    InsertionWindow* windows = s.windows;
     int best = -1;
     double best_cost = COST_CEILING;
     int best_pos = -1;
     int rescans = 0;
     for (int slot = 0; slot < pc; ++slot) {
-        const int c = pending_list[slot];
+        const int c = lists.pending[slot];
         const double x_c = to_x[c];
         const double before = to_a[c] + (x_c - a_x);
         const double after = X_LAST ? x_c : x_c + (to_b[c] - x_b);
-        double c0 = first_cost[slot], c1 = second_cost[slot];
-        int p0 = first_pos[slot], p1 = second_pos[slot];
+        InsertionWindow& w = windows[slot];
+        double c0 = w.first_cost, c1 = w.second_cost;
+        int p0 = w.first_pos, p1 = w.second_pos;
         // Most windows lose nothing and gain nothing: their positions only
         // move. `lower` drops a NaN candidate only when the other is kept,
         // and a NaN candidate never enters a window.
@@ -224,7 +223,7 @@ int update_windows(int len, int pc, int p) {
                 if (p1 == p) {
                     // Scanned after the loop, which then calls nothing and
                     // keeps its values in registers.
-                    rescan_slots[rescans++] = slot;
+                    s.rescan_slots[rescans++] = slot;
                     continue;
                 }
                 c0 = c1;
@@ -237,14 +236,14 @@ int update_windows(int len, int pc, int p) {
             p1 += p1 > p;
             merge(before, p, c0, p0, c1, p1);
             merge(after, p + 1, c0, p0, c1, p1);
-            first_cost[slot] = c0;
-            second_cost[slot] = c1;
+            w.first_cost = c0;
+            w.second_cost = c1;
         } else {
             p0 += p0 > p;
             p1 += p1 > p;
         }
-        first_pos[slot] = p0;
-        second_pos[slot] = p1;
+        w.first_pos = p0;
+        w.second_pos = p1;
         if (precedes(c0, p0, best_cost, best_pos)) {
             best = slot;
             best_cost = c0;
@@ -252,10 +251,10 @@ int update_windows(int len, int pc, int p) {
         }
     }
     for (int k = 0; k < rescans; ++k) {
-        const int slot = rescan_slots[k];
-        scan_positions(slot, len);
-        const double c0 = first_cost[slot];
-        const int p0 = first_pos[slot];
+        const int slot = s.rescan_slots[k];
+        scan_positions(d, lists, s, slot);
+        const double c0 = windows[slot].first_cost;
+        const int p0 = windows[slot].first_pos;
         // Slots come in any order here: equal (cost, position) goes to the lower slot.
         if (precedes(c0, p0, best_cost, best_pos) || (c0 == best_cost && p0 == best_pos && slot < best)) {
             best = slot;
@@ -268,71 +267,72 @@ int update_windows(int len, int pc, int p) {
 
 // The lowest (cost, position, slot) over the pending slots' first entries;
 // -1 when no slot has a position below the ceiling.
-int best_slot(int pc) {
+int best_slot(const InsertionWindow* windows, int pc) {
     int best = -1;
     double cost = COST_CEILING;
     int pos = -1;
     for (int slot = 0; slot < pc; ++slot) {
-        if (precedes(first_cost[slot], first_pos[slot], cost, pos)) {
+        if (precedes(windows[slot].first_cost, windows[slot].first_pos, cost, pos)) {
             best = slot;
-            cost = first_cost[slot];
-            pos = first_pos[slot];
+            cost = windows[slot].first_cost;
+            pos = windows[slot].first_pos;
         }
     }
     return best;
 }
 
-// Runs insertion steps, as insert_cheapest would, until nothing is pending or
-// nothing can be placed; edge_length must describe the route.
-void place_pending(int& len, int& pc) {
-    if (pc == 1) {  // the usual case in the reinsertion pass: one full scan decides
-        const int p = cheapest_position(pending_list[0], len);
-        if (p >= 0) {
-            insert_at(len, pc, p, 0);
-            return;
-        }
-        std::fputs("No position.\n", stderr);
-        return;
+// Runs insertion steps, as the full scan would, until nothing is pending or
+// nothing can be placed; edge_length must describe the route. False in the
+// second case.
+bool place_pending(const DistanceTable& d, RouteLists& lists, InsertionScratch& s) {
+    if (lists.pending_count == 1) {  // the usual case in the reinsertion pass: one full scan decides
+        const int p = cheapest_position(d, lists, s, lists.pending[0]);
+        if (p < 0) return false;
+        insert_at(d, lists, s, p, 0);
+        return true;
     }
-    for (int slot = 0; slot < pc; ++slot) scan_positions(slot, len);
-    int slot = best_slot(pc);
+    for (int slot = 0; slot < lists.pending_count; ++slot) scan_positions(d, lists, s, slot);
+    int slot = best_slot(s.windows, lists.pending_count);
     while (slot >= 0) {
-        const int p = first_pos[slot];
-        insert_at(len, pc, p, slot);
-        if (pc == 0) return;
-        slot = p + 2 == len ? update_windows<true>(len, pc, p) : update_windows<false>(len, pc, p);
+        const int p = s.windows[slot].first_pos;
+        insert_at(d, lists, s, p, slot);
+        if (lists.pending_count == 0) return true;
+        slot = p + 2 == lists.route_len ? update_windows<true>(d, lists, s, p) : update_windows<false>(d, lists, s, p);
     }
-    std::fputs("No position.\n", stderr);
+    return false;
 }
 
 }  // namespace
 
-void insert_all(int& len, int& pc) {
-    measure_edges(len);
-    place_pending(len, pc);
+bool insert_all(const DistanceTable& distance, RouteLists& lists, InsertionScratch& scratch) {
+    measure_edges(distance, lists, scratch);
+    return place_pending(distance, lists, scratch);
 }
 
-void reinsert_interior(int& len, int& pc) {
-    measure_edges(len);
-    for (int k = 1; k < len - 1; ++k) {
-        if (pc == 0) {
+int reinsert_interior(const DistanceTable& distance, RouteLists& lists, InsertionScratch& scratch) {
+    int no_position_count = 0;
+    measure_edges(distance, lists, scratch);
+    for (int k = 1; k < lists.route_len - 1; ++k) {
+        if (lists.pending_count == 0) {
             // The usual case: the city taken out is the only one pending. It
             // is placed without being taken out first, so only the cities
             // between its old and its new place move.
-            const int p = cheapest_position_without(k, len);
+            const int p = cheapest_position_without(distance, lists, scratch, k);
             if (p >= 0) {
-                pending_list[pc] = route_list[k];  // as the push and removal would leave it
-                move_city(k, p + 1, len);  // after position p of the route without it
+                lists.pending[0] = lists.route[k];              // as the push and removal would leave it
+                move_city(distance, lists, scratch, k, p + 1);  // after position p of the route without it
                 continue;
             }
         }
-        pending_push(pc, route_list[k]);
-        route_remove_at(len, k);
+        pending_push(lists, lists.route[k]);
+        route_remove_at(lists, k);
         // Edges k-1 and k become one; the edges after them move down.
-        std::memmove(&edge_length[k], &edge_length[k + 1], sizeof(double) * (len - 1 - k));
-        edge_length[k - 1] = distance_table[route_list[k - 1]][route_list[k]];
-        place_pending(len, pc);
+        const int len = lists.route_len;
+        std::memmove(&scratch.edge_length[k], &scratch.edge_length[k + 1], sizeof(double) * (len - 1 - k));
+        scratch.edge_length[k - 1] = distance[lists.route[k - 1]][lists.route[k]];
+        if (!place_pending(distance, lists, scratch)) ++no_position_count;
     }
+    return no_position_count;
 }
 
 }  // namespace corvelanth

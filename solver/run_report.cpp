@@ -1,26 +1,17 @@
-// Run report formatting into one static buffer, written with a single fwrite
-// unless huge coordinates overflow it. Numbers of ordinary size are rounded
-// in exact integer arithmetic; the rest go through std::to_chars.
+// Run report formatting into a caller's buffer. Numbers of ordinary size are
+// rounded in exact integer arithmetic; the rest go through std::to_chars.
+// Each node's coordinates are formatted once: the route lines copy the text
+// that the city lines wrote.
 #include "run_report.h"
 
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 
-#include "route_solver.h"
+#include "workspace.h"
 
 namespace corvelanth {
 namespace {
-
-// Longest line: "  200th\tc200\t", two numbers, a space and a newline.
-constexpr int LINE_MAX_CHARS = 32 + 2 * FIXED4_MAX_CHARS;
-constexpr int REPORT_BUFFER = 1 << 16;
-// One city's "x y" text; each city's coordinates appear twice in the report.
-constexpr int PAIR_MAX_CHARS = 2 * FIXED4_MAX_CHARS + 1;
-
-char report_buffer[REPORT_BUFFER];
-char pair_text[MAX_CITIES * PAIR_MAX_CHARS];
-int pair_start[MAX_CITIES + 1];
 
 // Appends a literal of known length.
 char* append_text(char* out, const char* text, std::size_t size) {
@@ -52,30 +43,6 @@ char* append_pair(char* out, const Point& point) {
     out = append_fixed4(out, point.x);
     *out++ = ' ';
     return append_fixed4(out, point.y);
-}
-
-// Writes out what the buffer holds when another line might not fit.
-char* make_room(std::FILE* stream, char* cursor) {
-    if (cursor + LINE_MAX_CHARS <= report_buffer + REPORT_BUFFER) return cursor;
-    std::fwrite(report_buffer, 1, static_cast<std::size_t>(cursor - report_buffer), stream);
-    return report_buffer;
-}
-
-// Formats every city's coordinates once into pair_text.
-void format_city_pairs(int count) {
-    char* cursor = pair_text;
-    for (int i = 0; i < count; ++i) {
-        pair_start[i] = static_cast<int>(cursor - pair_text);
-        cursor = append_pair(cursor, point_table[i]);
-    }
-    pair_start[count] = static_cast<int>(cursor - pair_text);
-}
-
-// Appends node's coordinates: the cached text for a city, fresh text for the robot slot.
-char* append_node_pair(char* out, int node, int count) {
-    if (node >= count) return append_pair(out, point_table[node]);
-    return append_text(out, pair_text + pair_start[node],
-                       static_cast<std::size_t>(pair_start[node + 1] - pair_start[node]));
 }
 
 }  // namespace
@@ -114,40 +81,39 @@ char* append_fixed4(char* out, double value) {
     return out + 5;
 }
 
-void write_run_report(std::FILE* out, int count, int len) {
-    format_city_pairs(count);
-    char* cursor = report_buffer;
-    cursor = append_text(cursor, "[Corvelanth]\ncities\n", 20);
-    for (int i = 0; i < count; ++i) {
-        cursor = make_room(out, cursor);
+char* write_run_report(const Workspace& ws, int city_count, int route_len, char* out) {
+    // Where each node's "x y" text stands in the buffer, once written.
+    const char* pair_text[TABLE_SLOTS];
+    int pair_size[TABLE_SLOTS];
+    char* cursor = append_text(out, "[Corvelanth]\ncities\n", 20);
+    for (int i = 0; i < city_count; ++i) {
         cursor = append_text(cursor, "\tc", 2);
         cursor = append_int(cursor, i);
         *cursor++ = '\t';
-        cursor = append_node_pair(cursor, i, count);
+        pair_text[i] = cursor;
+        cursor = append_pair(cursor, ws.points[i]);
+        pair_size[i] = static_cast<int>(cursor - pair_text[i]);
         *cursor++ = '\n';
     }
-    cursor = make_room(out, cursor);
     cursor = append_text(cursor, "\trob\t", 5);
-    cursor = append_pair(cursor, robot_position);
+    pair_text[city_count] = cursor;
+    cursor = append_pair(cursor, ws.points[city_count]);
+    pair_size[city_count] = static_cast<int>(cursor - pair_text[city_count]);
     cursor = append_text(cursor, "\nresult\n", 8);
-    double travel = 0.0;
-    for (int p = 0; p < len; ++p) {
-        const int node = route_list[p];
-        if (p > 0) travel += distance_table[route_list[p - 1]][node];
-        cursor = make_room(out, cursor);
+    for (int p = 0; p < route_len; ++p) {
+        const int node = ws.lists.route[p];
         cursor = append_text(cursor, "  ", 2);
         cursor = append_int(cursor, p);
         cursor = append_text(cursor, "th\tc", 4);
         cursor = append_int(cursor, node);
         *cursor++ = '\t';
-        cursor = append_node_pair(cursor, node, count);
+        cursor = append_text(cursor, pair_text[node], static_cast<std::size_t>(pair_size[node]));
         *cursor++ = '\n';
     }
-    cursor = make_room(out, cursor);
     cursor = append_text(cursor, "travel\t", 7);
-    cursor = append_fixed4(cursor, travel);
+    cursor = append_fixed4(cursor, route_travel(ws, route_len));
     *cursor++ = '\n';
-    std::fwrite(report_buffer, 1, static_cast<std::size_t>(cursor - report_buffer), out);
+    return cursor;
 }
 
 }  // namespace corvelanth

@@ -1,23 +1,29 @@
 // Run report: the input coordinates, the route with its coordinates and the
-// route's length, as plain text.
+// route's length, as plain text in a caller's buffer.
 #ifndef CORVELANTH_RUN_REPORT_H
 #define CORVELANTH_RUN_REPORT_H
 
-#include <cstdio>
+#include "route_solver.h"
 
 namespace corvelanth {
 
 // Longest text append_fixed4 writes: a sign, 309 integer digits, the point
 // and four decimals (DBL_MAX).
 constexpr int FIXED4_MAX_CHARS = 315;
+// Longest report line: "  200th\tc200\t", two numbers, a space and a newline.
+constexpr int REPORT_LINE_MAX_CHARS = 32 + 2 * FIXED4_MAX_CHARS;
+// Longest report: two header lines, the cities, the robot, "result", the
+// route's positions and the travel line.
+constexpr int REPORT_MAX_CHARS = (2 + MAX_CITIES + 2 + (MAX_CITIES + 1) + 1) * REPORT_LINE_MAX_CHARS;
 
 // Writes `value` exactly as printf's "%.4f" does (also "%3.4f": the width
 // never pads) and returns the end; no terminator.
 char* append_fixed4(char* out, double value);
 
-// Writes the report of the last solve of `count` cities whose route has
-// `len` entries to `out`, in as few writes as the buffer allows.
-void write_run_report(std::FILE* out, int count, int len);
+// Writes the report of the solve of `city_count` cities in `ws`, whose route
+// has `route_len` entries, to `out`, which has room for REPORT_MAX_CHARS, and
+// returns the end; no terminator.
+char* write_run_report(const Workspace& ws, int city_count, int route_len, char* out);
 
 }  // namespace corvelanth
 

@@ -1,14 +1,14 @@
-# Builds Corvelanth.so from the real binding and the baseline solver, for the
-# Ruby-level benchmark only, with the extension's own build settings.
+# Builds Corvelanth.so from the real binding and the straightforward oracle,
+# for the Ruby-level benchmark only, with the extension's own build settings.
 require_relative "../../ext/corvelanth_makefile"
 
 root = File.expand_path("../..", __dir__)
-dirs = [File.join(root, "ext"), File.join(root, "solver"), File.join(root, "test", "baseline"), __dir__]
+dirs = [File.join(root, "ext"), File.join(root, "solver"), File.join(root, "test", "oracle"), __dir__]
 dirs.each do |dir|
   $INCFLAGS << " -I#{dir}"
   $VPATH << dir
 end
-# The tables come from the solver; everything that solves and reports, from the baseline.
-$srcs = %w[corvelanth.cpp solver_state.cpp baseline_solver.cpp baseline_entry.cpp]
+# The binding from ext/; everything that solves and reports, from the oracle.
+$srcs = %w[corvelanth.cpp oracle_solver.cpp baseline_entry.cpp]
 
 create_corvelanth_makefile

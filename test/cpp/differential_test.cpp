@@ -1,79 +1,71 @@
-// The solver against the straightforward baseline on thousands of seeded
-// instances: same result, route, unplaced cities, diagnostics and report bytes.
-#include <cstdio>
-#include <cstdlib>
+// The solver against the straightforward oracle on thousands of seeded
+// instances: same outcome, route, unplaced cities and report bytes.
 #include <string>
 #include <vector>
 
-#include "baseline_solver.h"
+#include "oracle_solver.h"
 #include "run_report.h"
 #include "test_support.h"
 
 namespace {
 
 using test_support::Family;
+using test_support::Instance;
+using test_support::Run;
 
-// Everything one solve leaves behind that a caller can see.
-struct Run {
-    int result = 0;
-    std::vector<int> route;
-    std::vector<int> unplaced;  // the pending list's slots in order
-    std::string diagnostics;
-    std::string report;
-};
-
-// Solves the loaded instance with one of the two solvers and captures its output.
-Run run(const reference::Instance& instance, int (*solve)(int), void (*report)(std::FILE*, int, int)) {
-    const int count = static_cast<int>(instance.cities.size());
-    test_support::load(instance);
-    Run out;
-    testing::internal::CaptureStderr();
-    out.result = solve(count);
-    out.diagnostics = testing::internal::GetCapturedStderr();
-    if (out.result > 0) {
-        out.route.assign(corvelanth::route_list, corvelanth::route_list + out.result);
-        out.unplaced.assign(corvelanth::pending_list, corvelanth::pending_list + (count + 1 - out.result));
-    }
-    char* text = nullptr;
-    size_t size = 0;
-    std::FILE* stream = open_memstream(&text, &size);
-    report(stream, count, out.result);
-    std::fclose(stream);
-    out.report.assign(text, size);
-    std::free(text);
-    return out;
+// The report of the last solve in `ws`, written by `write`.
+template <typename Write>
+std::string report_of(Write write, const corvelanth::Workspace& ws, const Instance& instance, const Run& run) {
+    if (run.outcome.seed_failed) return "";
+    static char text[corvelanth::REPORT_MAX_CHARS + 1];
+    const char* end = write(ws, static_cast<int>(instance.cities.size()), run.outcome.route_len, text);
+    return std::string(static_cast<const char*>(text), static_cast<const char*>(end));
 }
 
-void expect_same_as_baseline(Family family, int count, int trials, unsigned seed) {
+// Solves `trials` instances of the family with both solvers, each on a
+// workspace it keeps from one instance to the next, and compares them.
+void expect_same_as_oracle(Family family, int count, int trials, unsigned seed) {
+    static auto fast = test_support::new_workspace();
+    static auto plain = test_support::new_workspace();
     std::mt19937 rng(seed);
     for (int t = 0; t < trials; ++t) {
         const auto instance = test_support::random_instance(family, count, rng);
-        const Run expected = run(instance, baseline::solve_route, baseline::print_run_report);
-        const Run actual = run(instance, corvelanth::solve_route, corvelanth::write_run_report);
-        const std::string where = std::string(test_support::family_name(family)) + ", " +
-                                  std::to_string(count) + " cities, seed " + std::to_string(seed) +
-                                  ", trial " + std::to_string(t);
-        ASSERT_EQ(actual.result, expected.result) << where;
+        const Run expected = test_support::run([](corvelanth::Workspace& w, const corvelanth::Point* c, int n,
+                                                  corvelanth::Point r) { return oracle::solve_route(w, c, n, r); },
+                                               *plain, instance);
+        const Run actual = test_support::run(corvelanth::solve_route, *fast, instance);
+        const std::string where = std::string(test_support::family_name(family)) + ", " + std::to_string(count) +
+                                  " cities, seed " + std::to_string(seed) + ", trial " + std::to_string(t);
+        ASSERT_EQ(actual.outcome.seed_failed, expected.outcome.seed_failed) << where;
+        ASSERT_EQ(actual.outcome.route_len, expected.outcome.route_len) << where;
+        ASSERT_EQ(actual.outcome.no_position_count, expected.outcome.no_position_count) << where;
         ASSERT_EQ(actual.route, expected.route) << where;
         ASSERT_EQ(actual.unplaced, expected.unplaced) << where;
-        ASSERT_EQ(actual.diagnostics, expected.diagnostics) << where;
-        ASSERT_EQ(actual.report, expected.report) << where;
+        ASSERT_EQ(report_of(corvelanth::write_run_report, *fast, instance, actual),
+                  report_of(oracle::write_run_report, *plain, instance, expected))
+            << where;
     }
 }
 
-class MatchesBaseline : public testing::TestWithParam<Family> {};
+class MatchesOracle : public testing::TestWithParam<Family> {};
 
-TEST_P(MatchesBaseline, EveryCountUpToForty) {
-    for (int count = 0; count <= 40; ++count) expect_same_as_baseline(GetParam(), count, 20, 500 + count);
+TEST_P(MatchesOracle, EveryCountUpToForty) {
+    for (int count = 0; count <= 40; ++count) expect_same_as_oracle(GetParam(), count, 20, 500 + count);
 }
 
-TEST_P(MatchesBaseline, LargerCountsUpToTheLimit) {
+TEST_P(MatchesOracle, LargerCountsUpToTheLimit) {
     for (int count : {41, 57, 64, 99, 100, 127, 150, 173, 199, 200}) {
-        expect_same_as_baseline(GetParam(), count, 6, 90000 + count);
+        expect_same_as_oracle(GetParam(), count, 6, 90000 + count);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, MatchesBaseline,
+TEST_P(MatchesOracle, ManySmallInstances) {
+    for (int count = 0; count <= 24; ++count) expect_same_as_oracle(GetParam(), count, 60, 1000 + count);
+    for (int count : {37, 64, 101}) expect_same_as_oracle(GetParam(), count, 12, 7 * count);
+    expect_same_as_oracle(GetParam(), 200, 3, 42);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, MatchesOracle,
                          testing::Values(Family::UniformFloat, Family::SmallGrid, Family::Duplicates,
                                          Family::CollinearRows, Family::NearCeiling, Family::IntegerGrid,
                                          Family::Clustered, Family::Extremes, Family::FarApart),

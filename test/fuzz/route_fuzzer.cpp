@@ -1,6 +1,6 @@
 // libFuzzer target for the route solver: turns bytes into an instance of 0 to
-// 200 cities, solves it through the public tables and solve_route(), and
-// aborts with a description of the instance when a guarantee is broken.
+// 200 cities, solves it with solve_route() on a workspace, and aborts with a
+// description of the instance when a guarantee is broken.
 //
 // Input layout, read front to back; a value cut off by the end of the input
 // reads as zero bytes, and no city starts after the end.
@@ -27,19 +27,19 @@
 //     7  a signed byte times a power of ten from 1e-16 to 1e15
 //
 // After every solve it checks:
-//  - a failed solve (-1) happens exactly when no city is closer than the
-//    ceiling to the robot, and writes "Too few city.\nError.\n";
+//  - the seed fails exactly when no city is closer than the ceiling to the
+//    robot, and then no route is returned;
 //  - route entry 0 is the robot node, every other entry is a city, no node
 //    appears twice, and the route has at most n entries;
-//  - a city missing from the route was reported: "No position.\n" was
-//    written, and nothing else was;
+//  - a city missing from the route was reported: "No position." was
+//    counted at least once, and the missing cities are the pending ones;
 //  - a city with a non-finite coordinate is never on the route;
 //  - when every coordinate lies within 5000 of the origin no city is left
-//    out and no diagnostic is written (beyond the one-city case);
+//    out and "No position." is not counted (beyond the one-city case);
 //  - no table slot past the node count is written, and stale contents of
-//    the tables do not change the outcome: the instance is solved twice
-//    over different leftovers and must give the same route and messages;
-//  - the outcome equals that of the plain reference solver.
+//    the workspace do not change the outcome: the instance is solved twice
+//    over different leftovers and must give the same outcome and route;
+//  - the outcome equals that of the straightforward oracle.
 // Out-of-bounds accesses to the tables themselves are left to the sanitizers.
 #include <cmath>
 #include <cstdarg>
@@ -51,8 +51,9 @@
 #include <string>
 #include <vector>
 
-#include "reference_solver.h"
+#include "oracle_solver.h"
 #include "route_solver.h"
+#include "workspace.h"
 
 namespace {
 
@@ -60,6 +61,13 @@ using corvelanth::COST_CEILING;
 using corvelanth::MAX_CITIES;
 using corvelanth::Point;
 using corvelanth::TABLE_SLOTS;
+using corvelanth::Workspace;
+
+// A decoded instance.
+struct Instance {
+    std::vector<Point> cities;
+    Point robot{0.0, 0.0};
+};
 
 // Reads the input front to back; zero bytes once it is used up.
 class ByteSource {
@@ -92,14 +100,38 @@ double special_value(int which) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     static const double values[32] = {
-        0.0, -0.0, 1.0, -1.0, 0.5, COST_CEILING, -COST_CEILING,
-        std::nextafter(COST_CEILING, 0.0), std::nextafter(COST_CEILING, 1e9),
-        COST_CEILING / 2, -COST_CEILING / 2, std::nextafter(COST_CEILING / 2, 0.0),
-        COST_CEILING / std::sqrt(2.0), 1e-300, -1e-300,
-        std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
-        std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(), 1e300, -1e300,
-        1e154, 1.3407807929942596e154, inf, -inf, nan, -nan, 9007199254740992.0, 9007199254740993.0,
-        1e16, 0.1, 1.0 / 3.0,
+        0.0,
+        -0.0,
+        1.0,
+        -1.0,
+        0.5,
+        COST_CEILING,
+        -COST_CEILING,
+        std::nextafter(COST_CEILING, 0.0),
+        std::nextafter(COST_CEILING, 1e9),
+        COST_CEILING / 2,
+        -COST_CEILING / 2,
+        std::nextafter(COST_CEILING / 2, 0.0),
+        COST_CEILING / std::sqrt(2.0),
+        1e-300,
+        -1e-300,
+        std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::min(),
+        std::numeric_limits<double>::max(),
+        -std::numeric_limits<double>::max(),
+        1e300,
+        -1e300,
+        1e154,
+        1.3407807929942596e154,
+        inf,
+        -inf,
+        nan,
+        -nan,
+        9007199254740992.0,
+        9007199254740993.0,
+        1e16,
+        0.1,
+        1.0 / 3.0,
     };
     return values[which & 31];
 }
@@ -108,13 +140,16 @@ double special_value(int which) {
 double read_coordinate(ByteSource& in) {
     const int tag = in.next();
     switch (tag & 7) {
-        case 0: return (tag >> 3) - 8;
-        case 1: return in.next_signed();
+        case 0:
+            return (tag >> 3) - 8;
+        case 1:
+            return in.next_signed();
         case 2: {
             const int hi = in.next_signed();
             return hi * 256 + in.next();
         }
-        case 3: return special_value(tag >> 3);
+        case 3:
+            return special_value(tag >> 3);
         case 4: {
             double value;
             in.fill(&value, sizeof value);
@@ -131,7 +166,8 @@ double read_coordinate(ByteSource& in) {
             in.fill(&value, sizeof value);
             return value;
         }
-        default: return in.next_signed() * std::pow(10.0, (tag >> 3) - 16);
+        default:
+            return in.next_signed() * std::pow(10.0, (tag >> 3) - 16);
     }
 }
 
@@ -142,9 +178,9 @@ Point read_point(ByteSource& in) {
 }
 
 // Decodes the whole instance.
-reference::Instance read_instance(const uint8_t* data, size_t size) {
+Instance read_instance(const uint8_t* data, size_t size) {
     ByteSource in(data, size);
-    reference::Instance instance;
+    Instance instance;
     const int count = in.next() % (MAX_CITIES + 1);
     instance.robot = read_point(in);
     std::vector<Point>& cities = instance.cities;
@@ -166,7 +202,7 @@ reference::Instance read_instance(const uint8_t* data, size_t size) {
     return instance;
 }
 
-const reference::Instance* current_instance = nullptr;
+const Instance* current_instance = nullptr;
 
 // Reports a broken guarantee with the instance that broke it, then aborts.
 [[noreturn]] void fail(const char* format, ...) {
@@ -186,12 +222,12 @@ const reference::Instance* current_instance = nullptr;
     std::abort();
 }
 
-#define CHECK(condition, ...)                 \
-    do {                                      \
-        if (!(condition)) fail(__VA_ARGS__);  \
+#define CHECK(condition, ...)                \
+    do {                                     \
+        if (!(condition)) fail(__VA_ARGS__); \
     } while (0)
 
-// Leftover contents planted in the tables before a solve; the two variants
+// Leftover contents planted in the workspace before a solve; the two variants
 // must give the same outcome, and the slots past the node count must keep them.
 struct Leftovers {
     int list_entry;
@@ -202,129 +238,106 @@ struct Leftovers {
 const Leftovers FIRST_LEFTOVERS = {TABLE_SLOTS - 1, -1.0, std::numeric_limits<double>::quiet_NaN()};
 const Leftovers SECOND_LEFTOVERS = {0, 0.0, 0.0};
 
-// Fills every table slot the solve may not depend on with the given leftovers.
-void plant_leftovers(int n, const Leftovers& left) {
+// Fills every workspace slot the solve may not depend on with the given leftovers.
+void plant_leftovers(Workspace& ws, int n, const Leftovers& left) {
     for (int k = 0; k < TABLE_SLOTS; ++k) {
-        corvelanth::route_list[k] = left.list_entry;
-        corvelanth::pending_list[k] = left.list_entry;
+        ws.lists.route[k] = left.list_entry;
+        ws.lists.pending[k] = left.list_entry;
+        ws.points[k] = {left.coordinate, left.coordinate};
     }
-    for (int k = n; k < TABLE_SLOTS; ++k) corvelanth::point_table[k] = {left.coordinate, left.coordinate};
-    // The robot's slot is written by the solve itself.
-    corvelanth::point_table[n - 1] = {left.coordinate, left.coordinate};
+    ws.lists.route_len = ws.lists.pending_count = left.list_entry;
     for (int r = 0; r < TABLE_SLOTS; ++r) {
         for (int c = 0; c < TABLE_SLOTS; ++c) {
-            if (r >= n || c >= n || r == c) corvelanth::distance_table[r][c] = left.distance;
+            if (r >= n || c >= n || r == c) ws.distance[r][c] = left.distance;
         }
     }
+    std::memset(&ws.insertion, left.list_entry & 0xff, sizeof ws.insertion);
+    std::memset(&ws.sweep, left.list_entry & 0xff, sizeof ws.sweep);
+    std::memset(&ws.distance_scratch, left.list_entry & 0xff, sizeof ws.distance_scratch);
 }
 
 // Compares doubles by their bits, so NaN leftovers compare equal to themselves.
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Checks that no slot past the node count was written.
-void check_leftovers(int n, const Leftovers& left) {
+void check_leftovers(const Workspace& ws, int n, const Leftovers& left) {
     for (int k = n; k < TABLE_SLOTS; ++k) {
-        CHECK(corvelanth::route_list[k] == left.list_entry, "route slot %d past the %d nodes was written", k, n);
-        CHECK(corvelanth::pending_list[k] == left.list_entry, "pending slot %d past the %d nodes was written", k, n);
-        CHECK(same_bits(corvelanth::point_table[k].x, left.coordinate) &&
-                  same_bits(corvelanth::point_table[k].y, left.coordinate),
+        CHECK(ws.lists.route[k] == left.list_entry, "route slot %d past the %d nodes was written", k, n);
+        CHECK(ws.lists.pending[k] == left.list_entry, "pending slot %d past the %d nodes was written", k, n);
+        CHECK(same_bits(ws.points[k].x, left.coordinate) && same_bits(ws.points[k].y, left.coordinate),
               "point slot %d past the %d nodes was written", k, n);
     }
     for (int r = 0; r < TABLE_SLOTS; ++r) {
         for (int c = 0; c < TABLE_SLOTS; ++c) {
             if (r >= n || c >= n) {
-                CHECK(same_bits(corvelanth::distance_table[r][c], left.distance),
-                      "distance [%d][%d] past the %d nodes was written", r, c, n);
+                CHECK(same_bits(ws.distance[r][c], left.distance), "distance [%d][%d] past the %d nodes was written", r,
+                      c, n);
             }
         }
     }
 }
 
-// One solve through the public tables.
+// One solve as a caller sees it.
 struct Outcome {
-    int result;
+    corvelanth::Outcome outcome;
     std::vector<int> route;
-    std::string diagnostics;
+    std::vector<int> unplaced;
 };
 
-// Where the solver's diagnostics go during a solve; the sanitizers write to
-// file descriptor 2 directly, so their reports are not captured.
-char diagnostics_buffer[1 << 16];
-FILE* diagnostics_stream = nullptr;
-
-// Loads the instance over the given leftovers, solves it and captures stderr.
-Outcome solve_over(const reference::Instance& instance, const Leftovers& left) {
+// Solves the instance on `ws` over the given leftovers with `solve`.
+template <typename Solve>
+Outcome solve_over(Solve solve, Workspace& ws, const Instance& instance, const Leftovers& left) {
     const int count = static_cast<int>(instance.cities.size());
-    plant_leftovers(count + 1, left);
-    for (int i = 0; i < count; ++i) corvelanth::point_table[i] = instance.cities[i];
-    corvelanth::robot_position = instance.robot;
-
-    // The solver writes through stdio's stderr: point that stream at a memory
-    // buffer for the length of the call.
-    if (diagnostics_stream == nullptr) {
-        diagnostics_stream = fmemopen(diagnostics_buffer, sizeof diagnostics_buffer, "w");
-        if (diagnostics_stream == nullptr) fail("cannot open a memory stream");
-    }
-    std::fseek(diagnostics_stream, 0, SEEK_SET);
-    FILE* const real_stderr = stderr;
-    stderr = diagnostics_stream;
+    plant_leftovers(ws, count + 1, left);
     Outcome out;
-    out.result = corvelanth::solve_route(count);
-    std::fflush(diagnostics_stream);
-    stderr = real_stderr;
-    const long written = std::ftell(diagnostics_stream);
-    CHECK(written >= 0 && written < static_cast<long>(sizeof diagnostics_buffer) - 1,
-          "diagnostics overflowed %zu bytes", sizeof diagnostics_buffer);
-    out.diagnostics.assign(diagnostics_buffer, static_cast<size_t>(written));
-
-    if (out.result > 0 && out.result <= count + 1) {
-        out.route.assign(corvelanth::route_list, corvelanth::route_list + out.result);
+    out.outcome = solve(ws, instance.cities.data(), count, instance.robot);
+    const int len = out.outcome.route_len;
+    CHECK(len >= 0 && len <= count + 1, "a route of %d entries for %d nodes", len, count + 1);
+    out.route.assign(ws.lists.route, ws.lists.route + len);
+    if (!out.outcome.seed_failed) {
+        CHECK(ws.lists.pending_count == count + 1 - len, "%d pending beside a route of %d for %d nodes",
+              ws.lists.pending_count, len, count + 1);
+        out.unplaced.assign(ws.lists.pending, ws.lists.pending + ws.lists.pending_count);
     }
-    check_leftovers(count + 1, left);
+    check_leftovers(ws, count + 1, left);
     return out;
 }
 
 // Same arithmetic as the distance table: the robot's distance to city c.
-double robot_distance(const reference::Instance& instance, size_t c) {
+double robot_distance(const Instance& instance, size_t c) {
     const double dx = instance.cities[c].x - instance.robot.x;
     const double dy = instance.cities[c].y - instance.robot.y;
     return std::sqrt(dx * dx + dy * dy);
 }
 
 // True when the point has no NaN or infinite coordinate.
-bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-
-// True when the diagnostics are `times` copies of "No position.\n".
-bool only_no_position(const std::string& diagnostics, size_t* times) {
-    static const std::string line = "No position.\n";
-    if (diagnostics.size() % line.size() != 0) return false;
-    for (size_t at = 0; at < diagnostics.size(); at += line.size()) {
-        if (diagnostics.compare(at, line.size(), line) != 0) return false;
-    }
-    *times = diagnostics.size() / line.size();
-    return true;
+bool finite(const Point& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
 // Checks one outcome against everything that follows from the instance alone.
-void check_outcome(const reference::Instance& instance, const Outcome& out) {
+void check_outcome(const Instance& instance, const Outcome& out) {
     const int count = static_cast<int>(instance.cities.size());
     const int n = count + 1;
 
     bool reachable = false;
     for (int c = 0; c < count; ++c) reachable = reachable || robot_distance(instance, c) < COST_CEILING;
+    const int len = out.outcome.route_len;
     if (!reachable) {
-        CHECK(out.result == -1, "no city is below the ceiling from the robot, yet the solve returned %d", out.result);
-        CHECK(out.diagnostics == "Too few city.\nError.\n", "a failed solve wrote \"%s\"", out.diagnostics.c_str());
-        CHECK(corvelanth::route_list[0] == count, "a failed solve left route entry 0 at %d", corvelanth::route_list[0]);
+        CHECK(out.outcome.seed_failed, "no city is below the ceiling from the robot, yet the seed succeeded");
+        CHECK(len == 0 && out.outcome.no_position_count == 0, "a failed seed returned %d entries and %d counts", len,
+              out.outcome.no_position_count);
         return;
     }
-    CHECK(out.result >= 2 && out.result <= n, "a city is reachable, yet the solve returned %d for %d nodes",
-          out.result, n);
+    CHECK(!out.outcome.seed_failed, "a city is reachable, yet the seed failed");
+    CHECK(len >= 2 && len <= n, "a city is reachable, yet the solve returned %d entries for %d nodes", len, n);
     CHECK(out.route[0] == count, "route entry 0 is %d, not the robot node %d", out.route[0], count);
 
     std::vector<bool> seen(n, false);
     seen[count] = true;
-    for (int p = 1; p < out.result; ++p) {
+    for (int p = 1; p < len; ++p) {
         const int node = out.route[p];
         CHECK(node >= 0 && node < count, "route entry %d is %d, not a city", p, node);
         CHECK(!seen[node], "node %d appears twice on the route", node);
@@ -332,11 +345,14 @@ void check_outcome(const reference::Instance& instance, const Outcome& out) {
         CHECK(finite(instance.cities[node]), "city %d has a non-finite coordinate but is on the route", node);
     }
 
-    size_t reports = 0;
-    CHECK(only_no_position(out.diagnostics, &reports), "unexpected diagnostics \"%s\"", out.diagnostics.c_str());
-    const int missing = n - out.result;
-    CHECK(missing == 0 || reports > 0, "%d cities are missing but \"No position.\" was not written", missing);
-    if (count == 1) CHECK(reports == 1, "one city should write \"No position.\" once, not %zu times", reports);
+    for (int city : out.unplaced) {
+        CHECK(city >= 0 && city < count && !seen[city], "pending entry %d is on the route or not a city", city);
+        seen[city] = true;
+    }
+    const int reports = out.outcome.no_position_count;
+    const int missing = n - len;
+    CHECK(missing == 0 || reports > 0, "%d cities are missing but \"No position.\" was not counted", missing);
+    if (count == 1) CHECK(reports == 1, "one city should count \"No position.\" once, not %d times", reports);
 
     // Within 5000 of the origin every distance is under half the ceiling, so
     // every insertion costs less than the ceiling and nothing can be left out.
@@ -344,41 +360,59 @@ void check_outcome(const reference::Instance& instance, const Outcome& out) {
     for (const Point& p : instance.cities) compact = compact && std::abs(p.x) <= 5000 && std::abs(p.y) <= 5000;
     if (compact) {
         CHECK(missing == 0, "a compact instance left %d cities out", missing);
-        CHECK(count == 1 || reports == 0, "a compact instance wrote \"No position.\" %zu times", reports);
+        CHECK(count == 1 || reports == 0, "a compact instance counted \"No position.\" %d times", reports);
     }
 }
 
 // Describes the first difference between two outcomes, or returns empty.
 std::string difference(const Outcome& a, const Outcome& b) {
-    if (a.result != b.result) return "results " + std::to_string(a.result) + " and " + std::to_string(b.result);
-    if (a.diagnostics != b.diagnostics) return "diagnostics \"" + a.diagnostics + "\" and \"" + b.diagnostics + "\"";
+    if (a.outcome.seed_failed != b.outcome.seed_failed) return "seed results";
+    if (a.outcome.route_len != b.outcome.route_len) {
+        return "route lengths " + std::to_string(a.outcome.route_len) + " and " + std::to_string(b.outcome.route_len);
+    }
+    if (a.outcome.no_position_count != b.outcome.no_position_count) {
+        return "\"No position.\" counts " + std::to_string(a.outcome.no_position_count) + " and " +
+               std::to_string(b.outcome.no_position_count);
+    }
     for (size_t p = 0; p < a.route.size(); ++p) {
         if (a.route[p] != b.route[p]) {
             return "route entry " + std::to_string(p) + ": " + std::to_string(a.route[p]) + " and " +
                    std::to_string(b.route[p]);
         }
     }
+    if (a.unplaced != b.unplaced) return "the pending lists";
     return "";
+}
+
+// The workspaces, made once: they are too large for the stack.
+Workspace& fast_workspace() {
+    static Workspace* ws = new Workspace();
+    return *ws;
+}
+Workspace& oracle_workspace() {
+    static Workspace* ws = new Workspace();
+    return *ws;
 }
 
 }  // namespace
 
 // libFuzzer entry point: one instance per input.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const reference::Instance instance = read_instance(data, size);
+    const Instance instance = read_instance(data, size);
     current_instance = &instance;
 
-    const Outcome first = solve_over(instance, FIRST_LEFTOVERS);
+    const Outcome first = solve_over(corvelanth::solve_route, fast_workspace(), instance, FIRST_LEFTOVERS);
     check_outcome(instance, first);
 
-    const Outcome second = solve_over(instance, SECOND_LEFTOVERS);
+    const Outcome second = solve_over(corvelanth::solve_route, fast_workspace(), instance, SECOND_LEFTOVERS);
     const std::string stale = difference(first, second);
-    CHECK(stale.empty(), "the outcome depends on what earlier solves left in the tables: %s", stale.c_str());
+    CHECK(stale.empty(), "the outcome depends on what earlier solves left in the workspace: %s", stale.c_str());
 
-    const reference::Outcome ref = reference::solve(instance);
-    const Outcome expected{ref.result, ref.route, ref.diagnostics};
+    const Outcome expected = solve_over([](Workspace& ws, const Point* cities, int count,
+                                           Point robot) { return oracle::solve_route(ws, cities, count, robot); },
+                                        oracle_workspace(), instance, FIRST_LEFTOVERS);
     const std::string diverged = difference(first, expected);
-    CHECK(diverged.empty(), "the solver and the reference differ: %s", diverged.c_str());
+    CHECK(diverged.empty(), "the solver and the oracle differ: %s", diverged.c_str());
 
     current_instance = nullptr;
     return 0;

@@ -334,18 +334,16 @@ class TestBadInput < Minitest::Test
     assert_refused(TypeError, /String/) { Corvelanth.solve(cities, FIVE_ROBOT) }
   end
 
-  # An output object for $stdout whose flush runs the given block first.
-  class FlushHook
+  # An output object whose write runs the given block first.
+  class WriteHook
     def initialize(io, &hook)
       @io = io
       @hook = hook
     end
 
-    def write(*text) = @io.write(*text)
-
-    def flush
+    def write(*text)
       @hook.call
-      @io.flush
+      @io.write(*text)
     end
   end
 
@@ -358,21 +356,28 @@ class TestBadInput < Minitest::Test
     $stdout = saved
   end
 
-  def test_a_stdout_whose_flush_raises_or_solves_again
-    refusing = FlushHook.new(STDOUT) { raise ConversionRefused, "no flush" }
-    assert_refused(ConversionRefused, /no flush/) { with_stdout(refusing) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT) } }
+  def test_a_report_destination_whose_write_raises_or_solves_again
+    refusing = WriteHook.new(STDOUT) { raise ConversionRefused, "no write" }
+    assert_refused(ConversionRefused, /no write/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, report: refusing) }
 
-    flushes = 0
+    writes = 0
     inner = nil
-    solving = FlushHook.new(STDOUT) do
-      flushes += 1
-      inner = Corvelanth.solve([[3, 4]], [0, 0]) if flushes == 1
+    solving = WriteHook.new(STDOUT) do
+      writes += 1
+      inner = Corvelanth.solve([[3, 4]], [0, 0]) if writes == 1
     end
     result, out, err = capture_fds { with_stdout(solving) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT) } }
     assert_equal [FIVE_ROUTE, [1, 0]], [result, inner]
     assert_equal ["travel\t5.0000", "travel\t41.5421"], out.scan(/^travel\t.*$/), "the inner report comes first"
     assert_equal "No position.\n", err
     assert_still_works
+  end
+
+  def test_a_report_destination_that_cannot_be_written_or_an_unknown_keyword
+    assert_refused(TypeError, /report/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, report: 3) }
+    assert_refused(TypeError, /report/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, report: BasicObject.new) }
+    assert_refused(ArgumentError, /unknown keyword/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, output: nil) }
+    assert_refused(ArgumentError) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, { report: nil }) }
   end
 
   def test_arrays_that_contain_themselves_or_are_shared

@@ -1,0 +1,78 @@
+// The solver's whole state for one solve: the problem instance, the distance
+// table, the route and pending lists, and every step's scratch. A caller owns
+// one per thread and reuses it; the steps read and write only the parts their
+// signatures name, and nothing in it outlives the solve it serves.
+#ifndef CORVELANTH_WORKSPACE_H
+#define CORVELANTH_WORKSPACE_H
+
+#include <type_traits>
+
+#include "route_solver.h"
+
+namespace corvelanth {
+
+// Euclidean distances between nodes, row-major; only the leading
+// node_count x node_count block of a solve is meaningful.
+using DistanceTable = double[TABLE_SLOTS][TABLE_SLOTS];
+
+// The route in visiting order and the cities not on it.
+struct RouteLists {
+    // Node indices; entry 0 is always the robot node.
+    int route[TABLE_SLOTS];
+    // Cities not on the route; slot order decides insertion ties.
+    int pending[TABLE_SLOTS];
+    int route_len;
+    int pending_count;
+};
+
+// A pending city's two cheapest known insertion positions (see cached_insertion.cpp).
+struct InsertionWindow {
+    double first_cost;
+    double second_cost;
+    int first_pos;
+    int second_pos;
+};
+
+// Scratch of the insertion and reinsertion steps.
+struct InsertionScratch {
+    // The window of each pending slot, moved along with the slot.
+    InsertionWindow windows[TABLE_SLOTS];
+    // edge_length[q]: distance between route positions q and q + 1.
+    double edge_length[TABLE_SLOTS];
+    // Slots whose window lost both entries at the last insertion.
+    int rescan_slots[TABLE_SLOTS];
+};
+
+// Scratch of the distance step: the coordinates as two arrays, so that a row
+// is computed in streams.
+struct DistanceScratch {
+    double node_x[TABLE_SLOTS];
+    double node_y[TABLE_SLOTS];
+};
+
+// Scratch of a crossing sweep.
+struct SweepScratch {
+    // Route coordinates in visiting order, kept in step with the route.
+    double route_x[TABLE_SLOTS];
+    double route_y[TABLE_SLOTS];
+    // side_of[k]: which side of the current first edge route position k lies on.
+    double side_of[TABLE_SLOTS];
+};
+
+struct Workspace {
+    // Slot k holds node k; the robot is node city_count, the last one.
+    Point points[TABLE_SLOTS];
+    alignas(64) DistanceTable distance;
+    RouteLists lists;
+    DistanceScratch distance_scratch;
+    InsertionScratch insertion;
+    SweepScratch sweep;
+};
+
+// Plain storage: a workspace may be zero-filled memory, and nothing needs
+// running when it is freed.
+static_assert(std::is_trivial<Workspace>::value, "Workspace must be plain storage");
+
+}  // namespace corvelanth
+
+#endif
