@@ -25,6 +25,10 @@ using corvelanth::MAX_CITIES;
 using corvelanth::Outcome;
 using corvelanth::Point;
 
+// Smaller solves take less time than handing the interpreter lock over and
+// back, so they run with it held.
+constexpr int UNLOCKED_MIN_CITIES = 24;
+
 VALUE solver_class = Qnil;
 ID id_write;
 ID id_flush;
@@ -150,10 +154,15 @@ VALUE diagnostics_text(const Outcome& outcome) {
  * raises.
  */
 VALUE solve_method(int argc, VALUE* argv, VALUE self) {
-    VALUE cities, robot, options;
-    rb_scan_args(argc, argv, "2:", &cities, &robot, &options);
-    VALUE report = Qundef;
-    if (!NIL_P(options)) rb_get_kwargs(options, &id_report, 0, 1, &report);
+    VALUE cities, robot, report = Qundef;
+    if (argc == 2 && !rb_keyword_given_p()) {  // the usual call: no keyword to parse
+        cities = argv[0];
+        robot = argv[1];
+    } else {
+        VALUE options;
+        rb_scan_args(argc, argv, "2:", &cities, &robot, &options);
+        if (!NIL_P(options)) rb_get_kwargs(options, &id_report, 0, 1, &report);
+    }
     const VALUE destination = report_destination(report);
 
     CallInput input;
@@ -162,7 +171,11 @@ VALUE solve_method(int argc, VALUE* argv, VALUE self) {
     // From here until the lock is taken back, no Ruby code runs and nothing
     // else uses this thread's state.
     SolveCall call{&thread_state(), &input, !NIL_P(destination), Outcome{}, 0};
-    rb_thread_call_without_gvl(solve_without_lock, &call, nullptr, nullptr);
+    if (input.count < UNLOCKED_MIN_CITIES) {
+        solve_without_lock(&call);
+    } else {
+        rb_thread_call_without_gvl(solve_without_lock, &call, nullptr, nullptr);
+    }
     const Outcome& outcome = call.outcome;
 
     const VALUE error_stream = rb_gv_get("$stderr");
