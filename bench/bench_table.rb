@@ -21,7 +21,8 @@ JSON.parse(File.read(stages_file))["benchmarks"].each do |b|
   scale = { "ns" => 1e-3, "us" => 1.0, "ms" => 1e3 }.fetch(b["time_unit"])
   medians[b["run_name"]] = b["real_time"] * scale
 end
-ruby = JSON.parse(File.read(ruby_file))
+ruby_results = JSON.parse(File.read(ruby_file))
+ruby = ruby_results["instances"]
 
 def us(value) = value >= 100 ? format("%.0f", value) : format("%.1f", value)
 def ratio(base, fast) = format("%.1f×", base / fast)
@@ -55,4 +56,14 @@ small = ruby.select { |r| r["cities"] == 10 }
 unless small.empty?
   ratios = small.map { |r| r["ratio"] }.sort
   puts format("Through Ruby at 10 cities: %.1f× to %.1f×.", ratios.first, ratios.last)
+end
+throughput = ruby_results["throughput"] || []
+unless throughput.empty?
+  one = throughput.first
+  cells = throughput.map do |t|
+    format("%d thread%s %.0f calls/s (%.2f× one thread)", t["threads"], t["threads"] == 1 ? "" : "s", t["fast_per_s"],
+           t["fast_per_s"] / one["fast_per_s"])
+  end
+  puts "Throughput at 200 cities (uniform-200): #{cells.join(", ")}; the baseline: " +
+       throughput.map { |t| format("%.0f", t["baseline_per_s"]) }.join(" and ") + " calls/s."
 end

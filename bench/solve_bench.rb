@@ -93,4 +93,29 @@ results = instances.map do |name, cities, robot|
     "baseline_us" => median.call(times["baseline"]) * 1e6, "fast_us" => median.call(times["fast"]) * 1e6,
     "ratio" => median.call(ratios) }
 end
-File.write(output, JSON.pretty_generate(results))
+# Calls per second on a 200-city instance from 1 thread and from one thread
+# per processor, each thread solving back to back for THROUGHPUT_SECONDS.
+THROUGHPUT_SECONDS = Float(ENV.fetch("THROUGHPUT_SECONDS", "1.0"))
+def throughput(solver, cities, robot, threads)
+  deadline = now + THROUGHPUT_SECONDS
+  counts = Array.new(threads) do
+    Thread.new do
+      calls = 0
+      while now < deadline
+        solver.solve(cities, robot)
+        calls += 1
+      end
+      calls
+    end
+  end.map(&:value)
+  counts.sum / THROUGHPUT_SECONDS
+end
+
+require "etc"
+_, big_cities, big_robot = instances.find { |name, *| name == "uniform-200" }
+thread_counts = [1, Etc.nprocessors].uniq
+throughput_rows = thread_counts.map do |threads|
+  { "threads" => threads, "baseline_per_s" => throughput(Baseline, big_cities, big_robot, threads),
+    "fast_per_s" => throughput(Corvelanth, big_cities, big_robot, threads) }
+end
+File.write(output, JSON.pretty_generate({ "instances" => results, "throughput" => throughput_rows }))
