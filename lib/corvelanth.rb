@@ -1,5 +1,8 @@
 # frozen_string_literal: true
 
-# Conventional lowercase entry point: loads the native extension, which
-# defines the Corvelanth class and its one method, Corvelanth.solve.
-require "Corvelanth"
+# Loads the gem: its version and the native extension, which defines the
+# Corvelanth class, Corvelanth.solve, Corvelanth.plan, Corvelanth::Route and
+# the gem's errors. lib/Corvelanth.rb says the same, for require "Corvelanth":
+# where file names ignore case the two are one file, so neither may load the other.
+require_relative "corvelanth/version"
+require_relative "corvelanth/Corvelanth"

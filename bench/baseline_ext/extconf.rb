@@ -1,9 +1,9 @@
 # Builds Corvelanth.so from the real binding and the straightforward oracle,
 # for the Ruby-level benchmark only, with the extension's own build settings.
-require_relative "../../ext/corvelanth_makefile"
+require_relative "../../ext/corvelanth/corvelanth_makefile"
 
 root = File.expand_path("../..", __dir__)
-dirs = [File.join(root, "ext"), File.join(root, "solver"), File.join(root, "test", "oracle"), __dir__]
+dirs = [File.join(root, "ext", "corvelanth"), File.join(root, "solver"), File.join(root, "test", "oracle"), __dir__]
 dirs.each do |dir|
   $INCFLAGS << " -I#{dir}"
   $VPATH << dir

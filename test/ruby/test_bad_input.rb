@@ -62,7 +62,7 @@ class TestBadInput < Minitest::Test
   # Asserts the call fails as an unreachable instance does, then that the next call works.
   def assert_unreachable(&call)
     result, out, err = capture_fds(&call)
-    assert_instance_of RuntimeError, result
+    assert_instance_of Corvelanth::UnreachableError, result
     assert_equal "no city can be reached from the robot", result.message
     assert_equal "", out
     assert_match(/Too few city\.\nError\.\n\z/, err)
@@ -86,7 +86,7 @@ class TestBadInput < Minitest::Test
   end
 
   def test_a_city_of_the_wrong_type_first_middle_or_last
-    [nil, 3, 2.5, "1,2", :city, { x: 1, y: 2 }, Struct.new(:x, :y).new(1, 2)].each_with_index do |bad, i|
+    [nil, 3, 2.5, "1,2", :city, { x: 1, y: 2 }, 1..2].each_with_index do |bad, i|
       cities = FIVE_CITIES.dup
       cities[i % 5] = bad
       assert_refused(TypeError, /expected Array/) { Corvelanth.solve(cities, FIVE_ROBOT) }
@@ -94,7 +94,7 @@ class TestBadInput < Minitest::Test
   end
 
   def test_a_robot_of_the_wrong_type
-    ["0,0", { x: 0, y: 0 }, 1.5, Object.new, Struct.new(:x, :y).new(0, 0)].each do |robot|
+    ["0,0", { x: 0, y: 0 }, 1.5, Object.new, 0..1].each do |robot|
       assert_refused(TypeError, /expected Array/) { Corvelanth.solve(FIVE_CITIES, robot) }
     end
   end
@@ -217,18 +217,24 @@ class TestBadInput < Minitest::Test
     assert_equal FIVE_ROUTE, solve(FIVE_CITIES, FIVE_ROBOT), "a returned array is the caller's own"
   end
 
-  def test_objects_that_only_respond_to_to_ary_are_not_converted
-    converted = 0
-    like = lambda do |value|
+  def test_to_ary_objects_and_structs_are_points_and_to_a_alone_is_not
+    converted = []
+    like = lambda do |value, name|
       obj = Object.new
-      obj.define_singleton_method(:to_ary) { converted += 1; value }
-      obj.define_singleton_method(:to_a) { converted += 1; value }
+      obj.define_singleton_method(:to_ary) { converted << name; value }
       obj
     end
-    assert_refused(TypeError, /Object \(expected Array\)/) { Corvelanth.solve(like.(FIVE_CITIES), FIVE_ROBOT) }
-    assert_refused(TypeError, /Object \(expected Array\)/) { Corvelanth.solve([like.([1, 2])], FIVE_ROBOT) }
-    assert_refused(TypeError, /Object \(expected Array\)/) { Corvelanth.solve(FIVE_CITIES, like.(FIVE_ROBOT)) }
-    assert_equal 0, converted
+    cities = like.(FIVE_CITIES.each_with_index.map { |c, i| i.even? ? like.(c, i) : c }, :cities)
+    assert_route(FIVE_ROUTE) { Corvelanth.solve(cities, like.(FIVE_ROBOT, :robot)) }
+    assert_equal [:cities, 0, 2, 4, :robot], converted, "each converted once, in reading order"
+    point = Struct.new(:x, :y, :label)
+    assert_route(FIVE_ROUTE) { Corvelanth.solve(FIVE_CITIES.map { |x, y| point.new(x, y, "a") }, point.new(2, 14)) }
+
+    only_to_a = Object.new
+    def only_to_a.to_a = [1, 2]
+    assert_refused(TypeError, /Object \(expected Array\)/) { Corvelanth.solve([only_to_a], FIVE_ROBOT) }
+    assert_refused(TypeError, /to_ary gives Integer/) { Corvelanth.solve([like.(3, :bad)], FIVE_ROBOT) }
+    assert_refused(ArgumentError, /city 0 /) { Corvelanth.solve([Struct.new(:x).new(1)], FIVE_ROBOT) }
   end
 
   # -- conversions that run Ruby code ---------------------------------------
@@ -397,10 +403,10 @@ class TestBadInput < Minitest::Test
   def test_201_cities_of_garbage_are_refused_without_looking
     garbage = [nil, "x", :y, BasicObject.new, [ScriptedCoordinate.new { raise ConversionRefused }], []]
     cities = Array.new(201) { |i| garbage[i % garbage.size] }
-    assert_refused(RuntimeError, /\Atoo many cities\z/) { Corvelanth.solve(cities, BasicObject.new) }
-    assert_refused(RuntimeError, /\Atoo many cities\z/) { Corvelanth.solve(Array.new(100_000), nil) }
+    assert_refused(Corvelanth::TooManyCitiesError, /\Atoo many cities\z/) { Corvelanth.solve(cities, BasicObject.new) }
+    assert_refused(Corvelanth::TooManyCitiesError, /\Atoo many cities\z/) { Corvelanth.solve(Array.new(100_000), nil) }
     lying = LyingArray.new(Array.new(201, [1, 2]))
-    assert_refused(RuntimeError, /\Atoo many cities\z/) { Corvelanth.solve(lying, FIVE_ROBOT) }
+    assert_refused(Corvelanth::TooManyCitiesError, /\Atoo many cities\z/) { Corvelanth.solve(lying, FIVE_ROBOT) }
   end
 
   # -- threads and the garbage collector ------------------------------------

@@ -49,7 +49,8 @@ class TestErrors < Minitest::Test
   def test_too_many_cities_before_any_element_is_examined
     touched = false
     garbage = Array.new(201) { HookedCoordinate.new(0) { touched = true } }
-    assert_refused(RuntimeError, /\Atoo many cities\z/) { Corvelanth.solve(garbage, :no_robot) }
+    error = assert_refused(Corvelanth::TooManyCitiesError, /\Atoo many cities\z/) { Corvelanth.solve(garbage, :no_robot) }
+    assert_kind_of RuntimeError, error, "rescue RuntimeError still catches it"
     refute touched
   end
 
@@ -62,7 +63,7 @@ class TestErrors < Minitest::Test
   def test_no_reachable_city_raises_without_a_report
     [[[], [0, 0]], [[[30_000, 0], [0, 40_000]], [0, 0]]].each do |cities, robot|
       result, out, err = capture_fds { Corvelanth.solve(cities, robot) }
-      assert_instance_of RuntimeError, result
+      assert_instance_of Corvelanth::UnreachableError, result
       assert_match(/no city can be reached/, result.message)
       assert_equal "", out
       assert_equal "Too few city.\nError.\n", err

@@ -8,28 +8,50 @@ ROOT = File.expand_path("../..", __dir__)
 class TestPackaging < Minitest::Test
   include CorvelanthTestHelpers
 
-  def test_gem_installs_offline_and_loads_both_ways
+  def test_gem_builds_elsewhere_installs_offline_and_loads_both_ways
     Dir.mktmpdir do |dir|
       gem_file = File.join(dir, "corvelanth.gem")
-      _, err, status = Open3.capture3("gem", "build", "corvelanth.gemspec", "--output", gem_file, chdir: ROOT)
+      _, err, status = Open3.capture3("gem", "build", "-C", ROOT, "corvelanth.gemspec", "--output", gem_file, chdir: dir)
       assert status.success?, err
 
       home = File.join(dir, "home")
       env = { "GEM_HOME" => home, "GEM_PATH" => home, "RUBYOPT" => nil, "RUBYLIB" => nil }
-      _, err, status = Open3.capture3(env, "gem", "install", "--local", "--no-document", gem_file)
+      _, err, status = Open3.capture3(env, "gem", "install", "--local", "--document", "ri", gem_file)
       assert status.success?, err
+      lib = Dir[File.join(home, "gems", "corvelanth-*", "lib")].first
+      # Where file names ignore case, each name and its case variants are one file.
+      File.link(File.join(lib, "corvelanth.rb"), File.join(lib, "Corvelanth.rb").tap { |f| File.delete(f) })
+      File.link(File.join(lib, "corvelanth", "Corvelanth.so"), File.join(lib, "corvelanth", "corvelanth.so"))
 
-      %w[corvelanth Corvelanth].each do |feature|
-        code = <<~RUBY
-          require "#{feature}"
-          STDERR.puts [Corvelanth.solve(#{FIVE_CITIES.inspect}, #{FIVE_ROBOT.inspect}),
-                       Corvelanth.singleton_methods, Corvelanth.constants].inspect
+      [%w[corvelanth], %w[Corvelanth], %w[Corvelanth corvelanth]].each do |features|
+        out, err, status = Open3.capture3(env, RbConfig.ruby, "-w", "-e", <<~RUBY, chdir: dir)
+          #{features.map { |f| "require #{f.inspect}" }.join("; ")}
+          Point = Struct.new(:x, :y)
+          pair = Object.new
+          def pair.to_ary = [6, 8]
+          p Corvelanth.plan(#{FIVE_CITIES.inspect}, #{FIVE_ROBOT.inspect}).to_h,
+            Corvelanth.plan([[20_000, 0], [-20_000, 0]], [0, 0]).to_h,
+            Corvelanth.plan([Point.new(3, 4), pair], Point.new(0, 0)).to_h,
+            Corvelanth::TooManyCitiesError.ancestors.take(4), Corvelanth::MAX_CITIES,
+            Corvelanth::VERSION == Gem.loaded_specs.fetch("corvelanth").version.to_s,
+            Gem.loaded_specs.fetch("corvelanth").licenses
         RUBY
-        out, err, status = Open3.capture3(env, RbConfig.ruby, "-e", code, chdir: dir)
         assert status.success?, err
-        assert_equal "[[5, 4, 2, 3, 0, 1], [:solve], []]\n", err
-        assert_includes out, "travel\t41.5421\n"
+        assert_equal "", err, "no warnings, no diagnostics"
+        assert_equal <<~TEXT, out
+          {:order=>[5, 4, 2, 3, 0, 1], :travel=>41.542055463033535, :unplaced=>[]}
+          {:order=>[2, 0], :travel=>20000.0, :unplaced=>[1]}
+          {:order=>[2, 0, 1], :travel=>10.0, :unplaced=>[]}
+          [Corvelanth::TooManyCitiesError, Corvelanth::Error, RuntimeError, StandardError]
+          200
+          true
+          ["MIT"]
+        TEXT
       end
+
+      out, err, status = Open3.capture3(env, "ri", "--no-pager", "-f", "rdoc", "Corvelanth.solve", "Corvelanth.plan")
+      assert status.success?, err
+      %w[cities robot report: Corvelanth::Route Corvelanth::TooManyCitiesError].each { |word| assert_includes out, word }
     end
   end
 

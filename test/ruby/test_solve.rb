@@ -1,5 +1,6 @@
 # Corvelanth.solve through the real interpreter: results, errors and the report.
 require_relative "test_helper"
+require "stringio"
 
 class TestSolve < Minitest::Test
   include CorvelanthTestHelpers
@@ -75,8 +76,27 @@ class TestSolve < Minitest::Test
   def test_class_shape
     assert_instance_of Class, Corvelanth
     assert_equal Object, Corvelanth.superclass
-    assert_equal [:solve], Corvelanth.singleton_methods.sort
+    assert_equal %i[plan solve], Corvelanth.singleton_methods.sort
     assert_equal(-1, Corvelanth.method(:solve).arity)
+  end
+
+  def test_plan_is_quiet_and_its_travel_is_the_reports_sum
+    rng = Random.new(12)
+    cities = Array.new(150) { [rng.rand(-1e3..1e3), rng.rand(1e3)] }
+    robot = [0.5, -3.25]
+    route, out, err = capture_fds { Corvelanth.plan(cities, robot) }
+    assert_equal ["", ""], [out, err]
+    points = cities + [robot]
+    # Summed from the start one distance at a time (Enumerable#sum would compensate).
+    travel = route.order.each_cons(2).inject(0.0) do |sum, (a, b)|
+      dx = points[a][0] - points[b][0]
+      dy = points[a][1] - points[b][1]
+      sum + Math.sqrt((dx * dx) + (dy * dy))
+    end
+    assert_equal [solve(cities, robot), travel], [route.order, route.travel]
+    io = StringIO.new
+    assert_equal route, Corvelanth.plan(cities, robot, report: io)
+    assert_includes io.string, format("travel\t%.4f\n", route.travel)
   end
 
   def test_the_extension_exports_only_its_initialiser

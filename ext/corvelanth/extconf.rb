@@ -2,7 +2,7 @@
 require_relative "corvelanth_makefile"
 
 ext_dir = File.expand_path(__dir__)
-solver_dir = File.expand_path("../solver", ext_dir)
+solver_dir = File.expand_path("../../solver", ext_dir)
 
 $INCFLAGS << " -I#{solver_dir}"
 $VPATH << solver_dir
