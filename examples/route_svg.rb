@@ -13,9 +13,6 @@
 require "optparse"
 require "corvelanth"
 
-SIZE = 640.0
-MARGIN = 40.0
-
 options = { out: "route.svg", count: 50, seed: 1 }
 OptionParser.new do |o|
   o.banner = "usage: route_svg.rb [CITIES.csv ROBOT_X,ROBOT_Y] [options]"
@@ -47,55 +44,8 @@ else
   abort "usage: route_svg.rb [CITIES.csv ROBOT_X,ROBOT_Y] [-o FILE]"
 end
 
-route = Corvelanth.solve(cities, robot)
-points = cities + [robot]
-unplaced = (0...cities.size).to_a - route
-
-# Length of the open route, summed in visiting order like the run report.
-travel = route.each_cons(2).inject(0.0) do |sum, (a, b)|
-  dx = points[a][0] - points[b][0]
-  dy = points[a][1] - points[b][1]
-  sum + Math.sqrt((dx * dx) + (dy * dy))
-end
-
-# Equal-aspect scaling of the bounding box into the drawing area, y upwards.
-xs = points.map(&:first)
-ys = points.map(&:last)
-span = [xs.max - xs.min, ys.max - ys.min, 1e-9].max
-scale = (SIZE - (2 * MARGIN)) / span
-# Centre the drawing along the shorter side.
-left = MARGIN + (((SIZE - (2 * MARGIN)) - ((xs.max - xs.min) * scale)) / 2)
-bottom = SIZE - MARGIN - (((SIZE - (2 * MARGIN)) - ((ys.max - ys.min) * scale)) / 2)
-screen = points.map do |x, y|
-  [format("%.2f", left + ((x - xs.min) * scale)), format("%.2f", bottom - ((y - ys.min) * scale))]
-end
-
-svg = []
-svg << %(<svg xmlns="http://www.w3.org/2000/svg" width="#{SIZE.to_i}" height="#{SIZE.to_i + 30}" ) +
-       %(viewBox="0 0 #{SIZE.to_i} #{SIZE.to_i + 30}" font-family="sans-serif">)
-svg << %(<defs><marker id="arrow" viewBox="0 0 10 10" refX="10" refY="5" markerWidth="7" markerHeight="7" ) +
-       %(orient="auto-start-reverse"><path d="M0,0 L10,5 L0,10 z" fill="#2563eb"/></marker></defs>)
-svg << %(<rect width="100%" height="100%" fill="white"/>)
-# One line per leg, so every leg carries its own arrow head.
-route.each_cons(2) do |a, b|
-  svg << %(<line x1="#{screen[a][0]}" y1="#{screen[a][1]}" x2="#{screen[b][0]}" y2="#{screen[b][1]}" ) +
-         %(stroke="#2563eb" stroke-width="1.5" marker-end="url(#arrow)"/>)
-end
-svg << %(<polyline id="route" points="#{route.map { |n| screen[n].join(',') }.join(' ')}" fill="none" stroke="none"/>)
-cities.each_index do |i|
-  colour = unplaced.include?(i) ? "#dc2626" : "#111827"
-  svg << %(<circle class="#{unplaced.include?(i) ? 'unplaced' : 'city'}" data-node="#{i}" cx="#{screen[i][0]}" ) +
-         %(cy="#{screen[i][1]}" r="3.5" fill="#{colour}"/>)
-  svg << %(<text x="#{screen[i][0]}" y="#{screen[i][1]}" dx="5" dy="-5" font-size="10" fill="#{colour}">#{i}</text>)
-end
-rx, ry = screen[cities.size]
-svg << %(<circle class="robot" data-node="#{cities.size}" cx="#{rx}" cy="#{ry}" r="7" fill="#16a34a" ) +
-       %(stroke="white" stroke-width="2"/>)
-svg << %(<text x="#{rx}" y="#{ry}" dx="9" dy="13" font-size="11" fill="#16a34a">robot</text>)
-caption = format("travel %.4f, %d cities", travel, cities.size)
-caption += ", #{unplaced.size} unplaced (red)" unless unplaced.empty?
-svg << %(<text x="#{MARGIN}" y="#{SIZE.to_i + 15}" font-size="14">#{caption}</text>)
-svg << "</svg>"
-
-File.write(options[:out], "#{svg.join("\n")}\n")
-warn "wrote #{options[:out]}: #{caption}"
+# The run report goes to standard output; the picture uses the route's own travel.
+route = Corvelanth.plan(cities, robot, report: $stdout)
+svg = Corvelanth::SVG.draw(cities, robot, route)
+File.write(options[:out], svg)
+warn "wrote #{options[:out]}: #{Corvelanth::SVG.caption(route, cities.size)}"

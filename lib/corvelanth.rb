@@ -1,8 +1,11 @@
 # frozen_string_literal: true
 
-# Loads the gem: its version and the native extension, which defines the
+# Loads the gem: its version; the native extension, which defines the
 # Corvelanth class, Corvelanth.solve, Corvelanth.plan, Corvelanth::Route and
-# the gem's errors. lib/Corvelanth.rb says the same, for require "Corvelanth":
-# where file names ignore case the two are one file, so neither may load the other.
+# the gem's errors; and the route picture, Corvelanth::SVG.
+#
+# lib/Corvelanth.rb says the same, for require "Corvelanth": where file names
+# ignore case the two are one file, so neither may load the other.
 require_relative "corvelanth/version"
 require_relative "corvelanth/Corvelanth"
+require_relative "corvelanth/svg"
