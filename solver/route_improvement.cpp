@@ -16,10 +16,12 @@ namespace {
 
 // Longest segment an Or-opt move carries.
 constexpr int OR_OPT_MAX = 3;
-// Longest segment a kick reorders.
-constexpr int KICK_SEGMENT_MAX = 30;
+// Longest segment a kick reorders; 50 measured better than 30 or 35 at 200 cities.
+constexpr int KICK_SEGMENT_MAX = 50;
 // A kicked route is kept as the next start when within this factor of the best.
-constexpr double ACCEPT_FACTOR = 1.001;
+// 0.4% measured better than 0.1% or 0.2% at 150-200 cities: the search walks
+// further before it is pulled back.
+constexpr double ACCEPT_FACTOR = 1.004;
 // Moves one local search may make per route node, a bound against cycling on
 // rounding noise; real searches use a small fraction of it.
 constexpr int MOVES_PER_NODE = 64;
@@ -397,6 +399,7 @@ double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len,
         for (int round = 0; round < budget.kicks; ++round) {
             kick(q, g);
             run_queue(q);
+            bool keep = false;
             if (q.cost < best_cost - q.epsilon) {
                 // Re-sum so drift from adding deltas never reaches the best length.
                 q.cost = local_travel(q, scratch.order);
@@ -404,9 +407,10 @@ double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len,
                     best_cost = q.cost;
                     std::memcpy(scratch.best, scratch.order,
                                 sizeof(int) * static_cast<size_t>(len));
+                    keep = true;
                 }
             }
-            if (q.cost < best_cost * ACCEPT_FACTOR) {
+            if (keep || q.cost < best_cost * ACCEPT_FACTOR) {
                 accepted_cost = q.cost;
                 accept_current(q);
             } else {

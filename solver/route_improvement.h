@@ -18,9 +18,9 @@ namespace corvelanth {
 
 // Nearest neighbours kept per node; fewer break down on clustered instances.
 constexpr int NEIGHBOUR_COUNT = 10;
-// Kicks per call by default: about 2 ms for 200 cities and a few tenths of a percent
-// above the best known.
-constexpr int DEFAULT_KICKS = 600;
+// Kicks per call by default: about 3.5 ms for 200 cities and about 0.3% above the
+// best known there; small routes reach the best known far sooner.
+constexpr int DEFAULT_KICKS = 1000;
 // Seed of the kick generator by default.
 constexpr std::uint64_t DEFAULT_IMPROVEMENT_SEED = 0x2545F4914F6CDD1Dull;
 
