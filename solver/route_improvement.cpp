@@ -104,18 +104,34 @@ void reverse_positions(Search& q, int lo, int hi) {
     }
 }
 
-// Moves positions first..last so that they sit between position `after` and
-// the one following it, reversed when asked; `after` lies outside first-1..last.
+// Moves positions first..last (at most OR_OPT_MAX) so that they sit between
+// position `after` and the one following it, reversed when asked; `after` lies
+// outside first-1..last. The cities in between shift by the segment's length.
 void move_segment(Search& q, int first, int last, int after, bool reversed) {
+    int* order = q.s.order;
+    int* position = q.s.position;
+    const int length = last - first + 1;
+    int carried[OR_OPT_MAX];
+    for (int k = 0; k < length; ++k) carried[k] = order[reversed ? last - k : first + k];
+    int place;
     if (after > last) {
-        // [A B] -> [B A]: reverse B, reverse the whole; A is flipped once unless flipped first.
-        if (!reversed) reverse_positions(q, first, last);
-        reverse_positions(q, last + 1, after);
-        reverse_positions(q, first, after);
+        mark_dirty(q, first, after);
+        for (int p = last + 1; p <= after; ++p) {
+            order[p - length] = order[p];
+            position[order[p]] = p - length;
+        }
+        place = after - length + 1;
     } else {
-        if (!reversed) reverse_positions(q, first, last);
-        reverse_positions(q, after + 1, first - 1);
-        reverse_positions(q, after + 1, last);
+        mark_dirty(q, after + 1, last);
+        for (int p = first - 1; p > after; --p) {
+            order[p + length] = order[p];
+            position[order[p]] = p + length;
+        }
+        place = after + 1;
+    }
+    for (int k = 0; k < length; ++k) {
+        order[place + k] = carried[k];
+        position[carried[k]] = place + k;
     }
 }
 
