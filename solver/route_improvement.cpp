@@ -16,8 +16,10 @@ namespace {
 
 // Longest segment an Or-opt move carries.
 constexpr int OR_OPT_MAX = 3;
-// Longest segment a kick reorders; 50 measured better than 30 or 35 at 200 cities.
-constexpr int KICK_SEGMENT_MAX = 50;
+// Longest segment a kick reorders. Lengths are drawn skewed towards short
+// segments (kick_length); up to 80 that way measured better, especially in the
+// worst case, than uniform lengths up to 30 or 50.
+constexpr int KICK_SEGMENT_MAX = 80;
 // A kicked route is kept as the next start when within this factor of the best.
 // 0.4% measured better than 0.1% or 0.2% at 150-200 cities: the search walks
 // further before it is pulled back.
@@ -42,6 +44,14 @@ inline std::uint64_t next_bits(Generator& g) {
 // Uniform-enough integer in 0..bound-1 for bound >= 1.
 inline int next_below(Generator& g, int bound) {
     return static_cast<int>(next_bits(g) % static_cast<std::uint64_t>(bound));
+}
+
+// A kick segment's length less one, in 0..bound-1: the smaller of two uniform
+// draws, so short segments are common and long ones still occur.
+inline int kick_length(Generator& g, int bound) {
+    const int a = next_below(g, bound);
+    const int b = next_below(g, bound);
+    return a < b ? a : b;
 }
 
 // The search's state that travels together between its steps.
@@ -313,11 +323,11 @@ void kick(Search& q, Generator& g) {
     int* order = q.s.order;
     int* position = q.s.position;
     const int cap = movable < KICK_SEGMENT_MAX ? movable : KICK_SEGMENT_MAX;
-    const int l1 = 1 + next_below(g, movable - 2 < cap ? movable - 2 : cap);
+    const int l1 = 1 + kick_length(g, movable - 2 < cap ? movable - 2 : cap);
     const int room2 = movable - l1 - 1 < cap ? movable - l1 - 1 : cap;
-    const int l2 = 1 + next_below(g, room2 < 1 ? 1 : room2);
+    const int l2 = 1 + kick_length(g, room2 < 1 ? 1 : room2);
     const int room3 = movable - l1 - l2 < cap ? movable - l1 - l2 : cap;
-    const int l3 = 1 + next_below(g, room3 < 1 ? 1 : room3);
+    const int l3 = 1 + kick_length(g, room3 < 1 ? 1 : room3);
     const int start = 1 + next_below(g, movable - (l1 + l2 + l3) + 1);
     const int s2 = start + l1;
     const int s3 = s2 + l2;
