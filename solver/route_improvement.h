@@ -18,9 +18,10 @@ namespace corvelanth {
 
 // Nearest neighbours kept per node; fewer break down on clustered instances.
 constexpr int NEIGHBOUR_COUNT = 10;
-// Kicks per call by default: about 3.5 ms for 200 cities and about 0.3% above the
-// best known there; small routes reach the best known far sooner.
-constexpr int DEFAULT_KICKS = 1000;
+// Kicks per call by default: about 4 ms for 200 cities (pipeline included) and
+// under 0.3% above the best known there; small routes reach the best known far
+// sooner. 1000 kicks save a sixth of the time for about 0.32% at 200 cities.
+constexpr int DEFAULT_KICKS = 1200;
 // Seed of the kick generator by default.
 constexpr std::uint64_t DEFAULT_IMPROVEMENT_SEED = 0x2545F4914F6CDD1Dull;
 
