@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
     int reference_scale = 50;
     int seeds = 3;
     int repeats = 3;
-    int per_size = 4;
+    int per_size = 7;
     bool verbose = false;
     int min_size = 0;
     std::string cache_path;
