@@ -25,10 +25,14 @@ Outcome solve_route(Workspace& ws, const Point* cities, int city_count, Point ro
     return outcome;
 }
 
-double route_travel(const Workspace& ws, int route_len) {
+double route_travel(const double (*distance)[TABLE_SLOTS], const int* route, int route_len) {
     double travel = 0.0;
-    for (int p = 1; p < route_len; ++p) travel += ws.distance[ws.lists.route[p - 1]][ws.lists.route[p]];
+    for (int p = 1; p < route_len; ++p) travel += distance[route[p - 1]][route[p]];
     return travel;
+}
+
+double route_travel(const Workspace& ws, int route_len) {
+    return route_travel(ws.distance, ws.lists.route, route_len);
 }
 
 }  // namespace corvelanth

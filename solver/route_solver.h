@@ -41,8 +41,10 @@ struct Workspace;
 // ws.lists.pending[0..pending_count-1].
 Outcome solve_route(Workspace& ws, const Point* cities, int city_count, Point robot);
 
-// The open route's length: the distances between consecutive route entries
-// summed from the start, the order the run report uses.
+// The open route's length: distance[route[p-1]][route[p]] summed over
+// p = 1..route_len-1 in that order, as the run report sums it.
+double route_travel(const double (*distance)[TABLE_SLOTS], const int* route, int route_len);
+// route_travel of the route in `ws`.
 double route_travel(const Workspace& ws, int route_len);
 
 }  // namespace corvelanth

@@ -7,6 +7,7 @@
 
 #include <type_traits>
 
+#include "route_improvement.h"
 #include "route_solver.h"
 
 namespace corvelanth {
@@ -67,6 +68,8 @@ struct Workspace {
     DistanceScratch distance_scratch;
     InsertionScratch insertion;
     SweepScratch sweep;
+    // The opt-in improvement's scratch, untouched by the fixed pipeline.
+    ImprovementScratch improvement;
 };
 
 // Plain storage: a workspace may be zero-filled memory, and nothing needs

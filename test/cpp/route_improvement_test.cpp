@@ -1,0 +1,127 @@
+// Route improvement: permutation of the input from the same start, never
+// longer, deterministic, and safe on tiny routes and duplicate points.
+#include "route_improvement.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+using corvelanth::ImprovementBudget;
+using corvelanth::ImprovementScratch;
+using corvelanth::TABLE_SLOTS;
+
+// A distance table over points, in the table's layout.
+struct Table {
+    double d[TABLE_SLOTS][TABLE_SLOTS] = {};
+};
+
+// Fills the table for `points` (node k at points[k]).
+std::unique_ptr<Table> table_of(const std::vector<corvelanth::Point>& points) {
+    auto table = std::make_unique<Table>();
+    for (size_t i = 0; i < points.size(); ++i) {
+        for (size_t j = 0; j < points.size(); ++j) {
+            const double dx = points[i].x - points[j].x;
+            const double dy = points[i].y - points[j].y;
+            table->d[i][j] = std::sqrt(dx * dx + dy * dy);
+        }
+    }
+    return table;
+}
+
+std::vector<corvelanth::Point> random_points(int n, int grid, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> coord(0, grid - 1);
+    std::vector<corvelanth::Point> points(n);
+    for (auto& p : points) p = {double(coord(rng)), double(coord(rng))};
+    return points;
+}
+
+ImprovementScratch& scratch() {
+    static auto s = std::make_unique<ImprovementScratch>();
+    return *s;
+}
+
+// Runs the improvement on a copy of `route` and checks the invariants every call keeps.
+std::vector<int> improved(const Table& t, const std::vector<int>& route, int kicks) {
+    std::vector<int> out = route;
+    const double before = corvelanth::route_travel(t.d, route.data(), int(route.size()));
+    const double travel = corvelanth::improve_route(t.d, out.data(), int(out.size()), {kicks}, scratch());
+    EXPECT_EQ(travel, corvelanth::route_travel(t.d, out.data(), int(out.size())));
+    EXPECT_LE(travel, before);
+    if (!route.empty()) {
+        EXPECT_EQ(out[0], route[0]);
+    }
+    std::vector<int> a = route, b = out;
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b);
+    return out;
+}
+
+TEST(RouteImprovement, SubsetRouteStaysAPermutationAndGetsShorter) {
+    // 201 nodes, but only some are on the route, with the start in the middle and node 200 on it.
+    const auto points = random_points(201, 1000, 7);
+    const auto table = table_of(points);
+    std::vector<int> route = {57};
+    for (int k = 200; k >= 0; k -= 3) {
+        if (k != 57) route.push_back(k);
+    }
+    const double before = corvelanth::route_travel(table->d, route.data(), int(route.size()));
+    const auto out = improved(*table, route, 300);
+    EXPECT_LT(corvelanth::route_travel(table->d, out.data(), int(out.size())), 0.9 * before);
+}
+
+TEST(RouteImprovement, SameInputAndBudgetGiveTheSameRoute) {
+    const auto points = random_points(200, 100, 11);  // integer grid: many equal lengths
+    const auto table = table_of(points);
+    std::vector<int> route(200);
+    for (int k = 0; k < 200; ++k) route[k] = k;
+    EXPECT_EQ(improved(*table, route, 200), improved(*table, route, 200));
+}
+
+TEST(RouteImprovement, SmallRoutesReachTheOptimum) {
+    for (unsigned seed = 1; seed <= 5; ++seed) {
+        const auto points = random_points(9, 50, seed);
+        const auto table = table_of(points);
+        std::vector<int> route = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+        std::vector<int> tail(route.begin() + 1, route.end());
+        double best = 1e300;
+        do {
+            std::vector<int> r = {0};
+            r.insert(r.end(), tail.begin(), tail.end());
+            best = std::min(best, corvelanth::route_travel(table->d, r.data(), 9));
+        } while (std::next_permutation(tail.begin(), tail.end()));
+        const auto out = improved(*table, route, corvelanth::DEFAULT_KICKS);
+        EXPECT_NEAR(corvelanth::route_travel(table->d, out.data(), 9), best, 1e-9 * best);
+    }
+}
+
+TEST(RouteImprovement, TinyRoutes) {
+    const auto table = table_of({{0, 0}, {5, 0}, {1, 0}, {3, 0}});
+    EXPECT_EQ(corvelanth::improve_route(table->d, nullptr, 0, {}, scratch()), 0.0);
+    EXPECT_EQ(improved(*table, {2}, 10), (std::vector<int>{2}));
+    EXPECT_EQ(improved(*table, {0, 1}, 10), (std::vector<int>{0, 1}));
+    EXPECT_EQ(improved(*table, {0, 1, 2}, 10), (std::vector<int>{0, 2, 1}));
+    EXPECT_EQ(improved(*table, {0, 1, 2, 3}, 10), (std::vector<int>{0, 2, 3, 1}));
+}
+
+TEST(RouteImprovement, DuplicatePointsTerminateAndNeverLengthen) {
+    // All on one point: every route has length 0 and is returned unchanged.
+    const auto same = table_of(std::vector<corvelanth::Point>(50, {3.0, 4.0}));
+    std::vector<int> route(50);
+    for (int k = 0; k < 50; ++k) route[k] = 49 - k;
+    EXPECT_EQ(improved(*same, route, 100), route);
+    // Few distinct points, each many times over.
+    const auto piles = table_of(random_points(120, 3, 5));
+    std::vector<int> mixed(120);
+    for (int k = 0; k < 120; ++k) mixed[k] = (k * 37) % 120;
+    improved(*piles, mixed, 100);
+}
+
+}  // namespace
