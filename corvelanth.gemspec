@@ -18,10 +18,12 @@ Gem::Specification.new do |spec|
 
   # Listed from the gemspec's own folder, wherever gem build runs.
   spec.files = Dir.chdir(__dir__) do
-    Dir["lib/**/*.rb", "ext/corvelanth/*.{cpp,rb}", "solver/*.{cpp,h}", "examples/*.rb", "sig/*.rbs",
+    Dir["lib/**/*.rb", "exe/*", "ext/corvelanth/*.{cpp,rb}", "solver/*.{cpp,h}", "examples/*.rb", "sig/*.rbs",
         "README.md", "CHANGELOG.md", "LICENSE.txt"]
   end
   spec.require_paths = ["lib"]
+  spec.bindir = "exe"
+  spec.executables = ["corvelanth"]
   spec.extensions = ["ext/corvelanth/extconf.rb"]
   # ri and generated docs cover the methods the extension defines.
   spec.extra_rdoc_files = ["README.md", "LICENSE.txt", "ext/corvelanth/corvelanth.cpp"]

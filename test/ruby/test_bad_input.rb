@@ -384,6 +384,12 @@ class TestBadInput < Minitest::Test
     assert_refused(TypeError, /report/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, report: BasicObject.new) }
     assert_refused(ArgumentError, /unknown keyword/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, output: nil) }
     assert_refused(ArgumentError) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, { report: nil }) }
+    assert_refused(ArgumentError, /unknown keyword: :improve/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, improve: true) }
+    assert_refused(TypeError, /improve/) { Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT, improve: "yes") }
+    assert_refused(TypeError, /improve/) { Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT, improve: 10.0) }
+    [-1, 10_000_001, 2**70].each do |kicks|
+      assert_refused(ArgumentError, /improve/) { Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT, improve: kicks) }
+    end
   end
 
   def test_arrays_that_contain_themselves_or_are_shared

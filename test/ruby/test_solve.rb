@@ -99,6 +99,24 @@ class TestSolve < Minitest::Test
     assert_includes io.string, format("travel\t%.4f\n", route.travel)
   end
 
+  def test_an_improved_route_is_the_same_cities_from_the_robot_never_longer_and_repeatable
+    rng = Random.new(14)
+    instances = [[[[3, 4]], [0, 0]], [[[20_000, 0], [-20_000, 0], [19_000, 5]], [0, 0]],
+                 [Array.new(120) { [rng.rand(100), rng.rand(100)] }, [50, 50]],
+                 [Array.new(200) { [rng.rand * 1e3, rng.rand * 1e3] }, [0, 0]]]
+    instances.each do |cities, robot|
+      fixed = Corvelanth.plan(cities, robot)
+      improved = Corvelanth.plan(cities, robot, improve: true)
+      assert_equal [cities.size, fixed.order.sort, fixed.unplaced], [improved.order.first, improved.order.sort, improved.unplaced]
+      assert_operator improved.travel, :<=, fixed.travel
+      assert_equal improved, Corvelanth.plan(cities, robot, improve: 1200)
+    end
+    cities, robot = instances.last
+    out, err, status = run_ruby("require 'Corvelanth'; print Corvelanth.plan(#{cities}, #{robot}, improve: 300).inspect")
+    assert status.success?, err
+    assert_equal Corvelanth.plan(cities, robot, improve: 300).inspect, out, "the same route in another process"
+  end
+
   def test_the_extension_exports_only_its_initialiser
     nm = ENV.fetch("NM", "nm")
     symbols, status = Open3.capture2(nm, "-D", "--defined-only", File.join(EXT_DIR, "Corvelanth.so"))
