@@ -9,6 +9,6 @@ dirs.each do |dir|
   $VPATH << dir
 end
 # The binding from ext/; everything that solves and reports, from the oracle.
-$srcs = %w[corvelanth.cpp oracle_solver.cpp baseline_entry.cpp]
+$srcs = %w[corvelanth.cpp oracle_solver.cpp baseline_entry.cpp route_improvement.cpp]
 
 create_corvelanth_makefile
