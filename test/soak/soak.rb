@@ -51,9 +51,9 @@ good = [
 ]
 # [name, weight, cities, robot, exception class]: calls that raise.
 bad = [
-  ["no cities", 10, [], [0, 0], RuntimeError],
-  ["unreachable", 5, [[40_000, 0]], [0, 0], RuntimeError],
-  ["too many cities", 5, Array.new(201) { [0, 0] }, [0, 0], RuntimeError],
+  ["no cities", 10, [], [0, 0], Corvelanth::UnreachableError],
+  ["unreachable", 5, [[40_000, 0]], [0, 0], Corvelanth::UnreachableError],
+  ["too many cities", 5, Array.new(201) { [0, 0] }, [0, 0], Corvelanth::TooManyCitiesError],
   ["city not an array", 10, [[1, 2], "3,4"], [0, 0], TypeError],
   ["robot not an array", 5, five, nil, TypeError],
   ["short city", 10, [[1, 2], [3]], [0, 0], ArgumentError],
