@@ -86,10 +86,19 @@ VALUE point_element(VALUE point, bool is_struct, long k) {
     return is_struct ? rb_struct_aref(point, LONG2FIX(k)) : rb_ary_entry(point, k);
 }
 
+// `value` as a double: Floats and Fixnums directly, with the bits
+// rb_num2dbl gives them; anything else through rb_num2dbl, which may run the
+// object's own to_f.
+inline double to_double(VALUE value) {
+    if (RB_FLOAT_TYPE_P(value)) return RFLOAT_VALUE(value);
+    if (RB_FIXNUM_P(value)) return static_cast<double>(FIX2LONG(value));
+    return rb_num2dbl(value);
+}
+
 // Reads x and y of a point: elements 0 and 1 of an Array (or of what to_ary
 // gives), or else the first two members of a Struct; raises when there are fewer.
 void read_point(VALUE value, Point* out, const char* what, long index) {
-    VALUE point = rb_check_array_type(value);
+    VALUE point = RB_TYPE_P(value, T_ARRAY) ? value : rb_check_array_type(value);
     const bool is_struct = NIL_P(point) && RTEST(rb_obj_is_kind_of(value, rb_cStruct));
     if (is_struct) {
         point = value;
@@ -101,9 +110,9 @@ void read_point(VALUE value, Point* out, const char* what, long index) {
         if (index < 0) rb_raise(rb_eArgError, "%s must have two coordinates", what);
         rb_raise(rb_eArgError, "%s %ld must have two coordinates", what, index);
     }
-    out->x = rb_num2dbl(point_element(point, is_struct, 0));
+    out->x = to_double(point_element(point, is_struct, 0));
     // The conversion of x may have changed the point: y is read as it is now.
-    out->y = rb_num2dbl(point_element(point, is_struct, 1));
+    out->y = to_double(point_element(point, is_struct, 1));
 }
 
 // Checks the arguments and converts every coordinate, in the order given.
