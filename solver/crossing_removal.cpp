@@ -19,7 +19,7 @@
 #include <utility>
 
 #include "route_steps.h"
-#include "wide_vectors.h"
+#include "simd.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -75,9 +75,9 @@ int next_straddling(const SweepScratch& s, int from, int end) {
     return end;
 }
 
-#ifdef CORVELANTH_AVX_LOOPS
+#ifdef CORVELANTH_WIDE_LOOPS
 // measure_sides, four positions at a time.
-CORVELANTH_AVX void measure_sides_avx(SweepScratch& s, int from, int m, Point a, Point b) {
+CORVELANTH_AVX2 void measure_sides_avx(SweepScratch& s, int from, int m, Point a, Point b) {
     const double abx = b.x - a.x;
     const double aby = b.y - a.y;
     int k = from;
@@ -92,7 +92,7 @@ CORVELANTH_AVX void measure_sides_avx(SweepScratch& s, int from, int m, Point a,
 }
 
 // next_straddling, four positions at a time; LT_OQ is `<`, false for NaN.
-CORVELANTH_AVX int next_straddling_avx(const SweepScratch& s, int from, int end) {
+CORVELANTH_AVX2 int next_straddling_avx(const SweepScratch& s, int from, int end) {
     const double* side_of = s.side_of;
     int j = from;
     const __m256d zero = _mm256_setzero_pd();
@@ -127,8 +127,8 @@ inline Point route_point(const SweepScratch& s, int k) {
 void uncross_route(const Point* points, int* route, int route_len, SweepScratch& scratch) {
     void (*measure)(SweepScratch&, int, int, Point, Point) = measure_sides;
     int (*straddling)(const SweepScratch&, int, int) = next_straddling;
-#ifdef CORVELANTH_AVX_LOOPS
-    if (avx_available()) {
+#ifdef CORVELANTH_WIDE_LOOPS
+    if (simd_path() != SimdPath::SSE2) {
         measure = measure_sides_avx;
         straddling = next_straddling_avx;
     }

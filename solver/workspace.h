@@ -25,20 +25,17 @@ struct RouteLists {
     int pending_count;
 };
 
-// A pending city's two cheapest known insertion positions (see cached_insertion.cpp).
-struct InsertionWindow {
-    double first_cost;
-    double second_cost;
-    int first_pos;
-    int second_pos;
-};
-
-// Scratch of the insertion and reinsertion steps.
+// Scratch of the insertion and reinsertion steps. Each pending slot keeps a
+// window of its two cheapest known insertion positions (see
+// cached_insertion.cpp), as four arrays indexed by slot so that packed loops
+// read eight slots at once; a slot's entries move along with the slot.
 struct InsertionScratch {
-    // The window of each pending slot, moved along with the slot.
-    InsertionWindow windows[TABLE_SLOTS];
+    alignas(64) double first_cost[TABLE_SLOTS];
+    alignas(64) double second_cost[TABLE_SLOTS];
+    alignas(64) int first_pos[TABLE_SLOTS];
+    alignas(64) int second_pos[TABLE_SLOTS];
     // edge_length[q]: distance between route positions q and q + 1.
-    double edge_length[TABLE_SLOTS];
+    alignas(64) double edge_length[TABLE_SLOTS];
     // Slots whose window lost both entries at the last insertion.
     int rescan_slots[TABLE_SLOTS];
 };
