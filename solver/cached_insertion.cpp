@@ -151,11 +151,6 @@ void offer_positions(const double* to_c, const int* route, const double* edge_le
 }
 
 #ifdef CORVELANTH_WIDE_LOOPS
-// The mask of the first `count` of eight lanes (none when count <= 0).
-inline __mmask8 lanes_below(int count) {
-    return static_cast<__mmask8>(count >= 8 ? 0xff : count <= 0 ? 0 : (1u << count) - 1);
-}
-
 // to_c[route[q + l]] in the lanes of `lanes`, 0 in the others.
 CORVELANTH_AVX512 inline __m512d gather_route_avx512(const double* to_c, const int* route, int q, __mmask8 lanes) {
     const __m256i nodes = _mm256_maskz_loadu_epi32(lanes, route + q);

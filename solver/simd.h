@@ -56,6 +56,14 @@ inline SimdPath simd_path() {
     return path;
 }
 
+#ifdef CORVELANTH_WIDE_LOOPS
+// The mask of the first `count` of eight lanes (none when count <= 0).
+inline __mmask8 lanes_below(int count) {
+    return static_cast<__mmask8>(count >= 8 ? 0xff : count <= 0 ? 0 : (1u << count) - 1);
+}
+
+#endif
+
 // The path's name as CORVELANTH_SIMD spells it.
 inline const char* simd_path_name(SimdPath path) {
     return path == SimdPath::AVX512 ? "avx512" : path == SimdPath::AVX2 ? "avx2" : "sse2";

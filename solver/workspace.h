@@ -47,11 +47,16 @@ struct DistanceScratch {
     double node_y[TABLE_SLOTS];
 };
 
+// Entries past the route's end that a packed sweep step may read.
+constexpr int SWEEP_PADDING = 16;
+
 // Scratch of a crossing sweep.
 struct SweepScratch {
-    // Route coordinates in visiting order, kept in step with the route.
-    double route_x[TABLE_SLOTS];
-    double route_y[TABLE_SLOTS];
+    // Route coordinates in visiting order, kept in step with the route; the
+    // packed sweep reads up to SWEEP_PADDING entries past the route's end,
+    // whatever they hold, and discards what it computes from them.
+    double route_x[TABLE_SLOTS + SWEEP_PADDING];
+    double route_y[TABLE_SLOTS + SWEEP_PADDING];
     // side_of[k]: which side of the current first edge route position k lies on.
     double side_of[TABLE_SLOTS];
 };
