@@ -157,34 +157,46 @@ CORVELANTH_AVX512 inline __m512d gather_route_avx512(const double* to_c, const i
     return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), lanes, nodes, to_c, 8);
 }
 
-// offer_positions, eight positions per step into one minimum per lane, then
-// combined lexicographically into `best`. Each step gathers to_c at the next
-// eight route positions once; the neighbour of the last lane comes from the
-// next step's gather by a lane shift.
-CORVELANTH_AVX512 void offer_positions_avx512(const double* to_c, const int* route, const double* edge_length, int from,
-                                              int to, int shift, Cheapest& best) {
-    if (from >= to) return;
+// The lowest (cost, position) of city c over route positions 0..to-1 but
+// the two at skip - 1 and skip (none when skip > to), positions after skip
+// numbered one lower, as offer_positions over the two ranges around them
+// gives it. Eight positions per step into one minimum per lane, one gather
+// per step (the last lane's neighbour comes from the next step's gather by a
+// lane shift), and the lanes reduced at the end: the lowest cost, then the
+// lowest position among the lanes holding it. A lane's minimum is never NaN.
+CORVELANTH_AVX512 Cheapest cheapest_avx512(const double* to_c, const int* route, const double* edge_length, int to,
+                                           int skip) {
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i skipped = _mm256_set1_epi32(skip);
+    const __m256i one = _mm256_set1_epi32(1);
     __m512d low_cost = _mm512_set1_pd(COST_CEILING);
     __m256i low_pos = _mm256_set1_epi32(-1);
-    __m512d from_a = gather_route_avx512(to_c, route, from, lanes_below(to + 1 - from));
-    for (int q = from; q < to; q += 8) {
-        const __mmask8 live = lanes_below(to - q);
+    __m512d from_a = gather_route_avx512(to_c, route, 0, lanes_below(to + 1));
+    for (int q = 0; q < to; q += 8) {
+        const __m256i at = _mm256_add_epi32(_mm256_set1_epi32(q), iota);
+        // Positions skip - 1 and skip are left out; those after them count one lower.
+        const __mmask8 live = lanes_below(to - q) & ~_mm256_cmpeq_epi32_mask(at, skipped) &
+                              ~_mm256_cmpeq_epi32_mask(_mm256_add_epi32(at, one), skipped);
+        const __m256i pos = _mm256_mask_sub_epi32(at, _mm256_cmpgt_epi32_mask(at, skipped), at, one);
         const __m512d next = gather_route_avx512(to_c, route, q + 8, lanes_below(to + 1 - (q + 8)));
         const __m512d from_b = _mm512_castsi512_pd(
             _mm512_maskz_alignr_epi64(0xff, _mm512_castpd_si512(next), _mm512_castpd_si512(from_a), 1));
-        const __m512d edge = _mm512_maskz_loadu_pd(live, edge_length + q);
+        const __m512d edge = _mm512_maskz_loadu_pd(lanes_below(to - q), edge_length + q);
         const __m512d cost = _mm512_add_pd(from_a, _mm512_sub_pd(from_b, edge));
         const __mmask8 lower = _mm512_mask_cmp_pd_mask(live, cost, low_cost, _CMP_LT_OQ);
         low_cost = _mm512_mask_mov_pd(low_cost, lower, cost);
-        low_pos = _mm256_mask_mov_epi32(low_pos, lower, _mm256_add_epi32(_mm256_set1_epi32(q - shift), iota));
+        low_pos = _mm256_mask_mov_epi32(low_pos, lower, pos);
         from_a = next;
     }
     alignas(64) double costs[8];
     alignas(32) int positions[8];
     _mm512_store_pd(costs, low_cost);
     _mm256_store_si256(reinterpret_cast<__m256i*>(positions), low_pos);
-    for (int l = 0; l < 8; ++l) best.take(costs[l], positions[l]);
+    Cheapest best;
+    for (int l = 0; l < 8; ++l) best.cost = costs[l] < best.cost ? costs[l] : best.cost;
+    best.pos = TABLE_SLOTS;
+    for (int l = 0; l < 8; ++l) best.pos = costs[l] == best.cost && positions[l] < best.pos ? positions[l] : best.pos;
+    return best;
 }
 #endif
 
@@ -197,9 +209,9 @@ int cheapest_position(const DistanceTable& d, const RouteLists& lists, const Ins
     Cheapest even, odd;
 #ifdef CORVELANTH_WIDE_LOOPS
     if (simd_path() == SimdPath::AVX512) {
-        offer_positions_avx512(to_c, route, s.edge_length, 0, len - 1, 0, even);
-        even.take(to_c[route[len - 1]], len - 1);
-        return even.pos;
+        Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, len + 1);
+        best.take(to_c[route[len - 1]], len - 1);
+        return best.pos;
     }
 #endif
     offer_positions(to_c, route, s.edge_length, 0, len - 1, 0, even, odd);
@@ -218,11 +230,10 @@ int cheapest_position_without(const DistanceTable& d, const RouteLists& lists, c
     Cheapest even, odd;
 #ifdef CORVELANTH_WIDE_LOOPS
     if (simd_path() == SimdPath::AVX512) {
-        offer_positions_avx512(to_c, route, s.edge_length, 0, k - 1, 0, even);
-        even.take(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
-        offer_positions_avx512(to_c, route, s.edge_length, k + 1, len - 1, 1, even);
-        even.take(to_c[route[len - 1]], len - 2);
-        return even.pos;
+        Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, k);
+        best.take(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
+        best.take(to_c[route[len - 1]], len - 2);
+        return best.pos;
     }
 #endif
     offer_positions(to_c, route, s.edge_length, 0, k - 1, 0, even, odd);
