@@ -4,7 +4,10 @@
 #   ruby bench/solve_bench.rb BASELINE_EXT_DIR EXT_DIR OUTPUT.json [TSPLIB_DIR]
 #
 # Both builds define the class Corvelanth: the baseline is loaded first and
-# renamed, then the real extension defines the class afresh.
+# renamed, then the real extension defines the class afresh. A random set is
+# twenty instances of one family and size, solved in turn (real callers send
+# a different instance every time). CORVELANTH_SIMD, when set, forces the real
+# extension's path; THROUGHPUT=0 skips the threads rows.
 require "json"
 
 baseline_dir, ext_dir, output, tsplib_dir = ARGV
@@ -50,46 +53,50 @@ end
 
 def now = Process.clock_gettime(Process::CLOCK_MONOTONIC)
 
-# Seconds per call over a batch of calls.
-def per_call(solver, cities, robot, calls)
+SET_SIZE = 20
+
+# Seconds per call over a batch of calls, taking the set's instances in turn.
+def per_call(solver, set, calls)
   start = now
-  calls.times { solver.solve(cities, robot) }
+  calls.times { |k| cities, robot = set[k % set.size]; solver.solve(cities, robot) }
   (now - start) / calls
 end
 
 instances = []
 %w[uniform integer clustered].each do |family|
   [10, 50, 100, 200].each do |count|
-    cities, robot = random_instance(family, count, Random.new(7 * count + 1))
-    instances << ["#{family}-#{count}", cities, robot]
+    set = Array.new(SET_SIZE) { |k| random_instance(family, count, Random.new(7 * count + 1 + 1000 * k)) }
+    instances << ["#{family}-#{count}", set]
   end
 end
 if tsplib_dir && File.directory?(tsplib_dir)
   Dir[File.join(tsplib_dir, "*.tsp")].sort.each do |path|
     instance = tsplib_instance(path)
-    instances << [File.basename(path, ".tsp"), *instance] if instance
+    instances << [File.basename(path, ".tsp"), [instance]] if instance
   end
 end
 
 STDOUT.flush
 STDOUT.reopen(File::NULL)
-results = instances.map do |name, cities, robot|
-  raise "#{name}: the builds disagree" unless Baseline.solve(cities, robot) == Corvelanth.solve(cities, robot)
+results = instances.map do |name, set|
+  set.each do |cities, robot|
+    raise "#{name}: the builds disagree" unless Baseline.solve(cities, robot) == Corvelanth.solve(cities, robot)
+  end
 
   solvers = { "baseline" => Baseline, "fast" => Corvelanth }
   calls = solvers.transform_values do |solver|
-    [(BATCH_SECONDS / per_call(solver, cities, robot, 3)).ceil, 1].max
+    [(BATCH_SECONDS / per_call(solver, set, set.size)).ceil, set.size].max
   end
   times = Hash.new { |h, k| h[k] = [] }
   ROUNDS.times do |round|
     order = round.even? ? solvers.keys : solvers.keys.reverse
-    order.each { |key| times[key] << per_call(solvers[key], cities, robot, calls[key]) }
+    order.each { |key| times[key] << per_call(solvers[key], set, calls[key]) }
   end
   median = ->(list) { list.sort[list.size / 2] }
   # Each round times both builds back to back: the median of the per-round
   # ratios is steadier than the ratio of the medians on a shared machine.
   ratios = times["baseline"].zip(times["fast"]).map { |base, fast| base / fast }
-  { "instance" => name, "cities" => cities.size,
+  { "instance" => name, "cities" => set.first[0].size,
     "baseline_us" => median.call(times["baseline"]) * 1e6, "fast_us" => median.call(times["fast"]) * 1e6,
     "ratio" => median.call(ratios) }
 end
@@ -112,10 +119,12 @@ def throughput(solver, cities, robot, threads)
 end
 
 require "etc"
-_, big_cities, big_robot = instances.find { |name, *| name == "uniform-200" }
-thread_counts = [1, Etc.nprocessors].uniq
+_, big_set = instances.find { |name, *| name == "uniform-200" }
+big_cities, big_robot = big_set.first
+thread_counts = ENV["THROUGHPUT"] == "0" ? [] : [1, Etc.nprocessors].uniq
 throughput_rows = thread_counts.map do |threads|
   { "threads" => threads, "baseline_per_s" => throughput(Baseline, big_cities, big_robot, threads),
     "fast_per_s" => throughput(Corvelanth, big_cities, big_robot, threads) }
 end
-File.write(output, JSON.pretty_generate({ "instances" => results, "throughput" => throughput_rows }))
+File.write(output, JSON.pretty_generate({ "path" => ENV.fetch("CORVELANTH_SIMD", "widest"), "instances" => results,
+                                          "throughput" => throughput_rows }))

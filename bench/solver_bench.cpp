@@ -2,11 +2,16 @@
 // the same instances: distances, construction, each crossing sweep, the
 // reinsertion pass, the run report and the whole pipeline.
 //
-// Benchmarks are named "stage/solver/instance"; script/bench pairs the two
-// solvers' timings of each stage and instance into ratios.
+// Benchmarks are named "stage/solver/set"; script/bench pairs the two
+// solvers' timings of each stage and set into ratios. A random set is twenty
+// instances of one family and size, taken in turn, one per iteration: real
+// callers send a different instance every time, and one instance repeated
+// would let the branch predictors learn it. Each iteration prepares the
+// stage's input untimed and times only the stage itself.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +42,15 @@ struct Instance {
     std::vector<Point> cities;
     Point robot;
 };
+
+// Instances timed in turn under one name.
+struct InstanceSet {
+    std::string name;
+    std::vector<Instance> instances;
+};
+
+// Instances per random set.
+constexpr int SET_SIZE = 20;
 
 // One solver's entry points, so both run through the same benchmark code.
 struct Solver {
@@ -87,48 +101,107 @@ Snapshots run_stages(const Solver& solver, Workspace& ws, const Instance& instan
     return snapshots;
 }
 
-// Registers every stage of one solver on one instance.
-void register_stages(const Solver& solver, const Instance& instance) {
-    const std::string suffix = std::string("/") + solver.name + "/" + instance.name;
-    const int count = static_cast<int>(instance.cities.size());
-    auto add = [&](const char* stage, auto body) {
-        benchmark::RegisterBenchmark((stage + suffix).c_str(), [&solver, instance, body](benchmark::State& state) {
-            static Workspace* ws = new Workspace();
-            static char* report = new char[corvelanth::REPORT_MAX_CHARS];
-            const Snapshots snapshots = run_stages(solver, *ws, instance);
-            for (auto _ : state) body(*ws, snapshots, report);
-        })->Unit(benchmark::kMicrosecond);
+// One instance of a set as the stages see it: its lists between stages.
+struct Prepared {
+    const Instance* instance;
+    Snapshots snapshots;
+};
+
+// Microseconds on the steady clock, for the manual timings.
+double now_us() {
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Puts the instance's points into ws.
+void load_points(Workspace& ws, const Instance& instance) {
+    std::copy(instance.cities.begin(), instance.cities.end(), ws.points);
+    ws.points[instance.cities.size()] = instance.robot;
+}
+
+// Registers every stage of one solver on one set of instances. `prepare`
+// readies ws for the stage untimed; `body` is the stage, timed.
+void register_stages(const Solver& solver, const InstanceSet& set) {
+    const std::string suffix = std::string("/") + solver.name + "/" + set.name;
+    auto add = [&](const char* stage, auto prepare, auto body) {
+        benchmark::RegisterBenchmark((stage + suffix).c_str(),
+                                     [&solver, set, prepare, body](benchmark::State& state) {
+                                         static Workspace* ws = new Workspace();
+                                         static char* report = new char[corvelanth::REPORT_MAX_CHARS];
+                                         std::vector<Prepared> prepared;
+                                         for (const Instance& instance : set.instances) {
+                                             prepared.push_back({&instance, run_stages(solver, *ws, instance)});
+                                         }
+                                         size_t next = 0;
+                                         for (auto _ : state) {
+                                             const Prepared& p = prepared[next];
+                                             next = next + 1 == prepared.size() ? 0 : next + 1;
+                                             prepare(*ws, p);
+                                             benchmark::ClobberMemory();
+                                             const double start = now_us();
+                                             body(*ws, p, report);
+                                             benchmark::ClobberMemory();
+                                             state.SetIterationTime((now_us() - start) * 1e-6);
+                                         }
+                                     })
+            ->Unit(benchmark::kMicrosecond)
+            ->UseManualTime();
     };
-    add("distances", [&solver, count](Workspace& ws, const Snapshots&, char*) {
-        solver.build_distances(ws.points, count + 1, ws.distance_scratch, ws.distance);
-        benchmark::ClobberMemory();
-    });
-    add("construction", [&solver, count](Workspace& ws, const Snapshots&, char*) {
-        solver.seed_route(ws.distance, count + 1, ws.lists);
+    auto count_of = [](const Prepared& p) { return static_cast<int>(p.instance->cities.size()); };
+    // The points and the solver's own distance table of the instance.
+    auto with_distances = [&solver, count_of](Workspace& ws, const Prepared& p) {
+        load_points(ws, *p.instance);
+        solver.build_distances(ws.points, count_of(p) + 1, ws.distance_scratch, ws.distance);
+    };
+    add(
+        "distances", [](Workspace& ws, const Prepared& p) { load_points(ws, *p.instance); },
+        [&solver, count_of](Workspace& ws, const Prepared& p, char*) {
+            solver.build_distances(ws.points, count_of(p) + 1, ws.distance_scratch, ws.distance);
+        });
+    add("construction", with_distances, [&solver, count_of](Workspace& ws, const Prepared& p, char*) {
+        solver.seed_route(ws.distance, count_of(p) + 1, ws.lists);
         benchmark::DoNotOptimize(solver.insert_all(ws.distance, ws.lists, ws.insertion));
     });
-    add("sweep1", [&solver](Workspace& ws, const Snapshots& s, char*) {
-        ws.lists = s.constructed;
-        solver.uncross_route(ws.points, ws.lists.route, ws.lists.route_len, ws.sweep);
-        benchmark::ClobberMemory();
-    });
-    add("reinsertion", [&solver](Workspace& ws, const Snapshots& s, char*) {
-        ws.lists = s.swept;
-        benchmark::DoNotOptimize(solver.reinsert_interior(ws.distance, ws.lists, ws.insertion));
-    });
-    add("sweep2", [&solver](Workspace& ws, const Snapshots& s, char*) {
-        ws.lists = s.reinserted;
-        solver.uncross_route(ws.points, ws.lists.route, ws.lists.route_len, ws.sweep);
-        benchmark::ClobberMemory();
-    });
-    add("report", [&solver, count](Workspace& ws, const Snapshots& s, char* report) {
-        ws.lists = s.reinserted;
-        benchmark::DoNotOptimize(solver.write_report(ws, count, ws.lists.route_len, report));
-        benchmark::ClobberMemory();
-    });
-    add("solve", [&solver, instance, count](Workspace& ws, const Snapshots&, char*) {
-        benchmark::DoNotOptimize(solver.solve_route(ws, instance.cities.data(), count, instance.robot));
-    });
+    add(
+        "sweep1",
+        [](Workspace& ws, const Prepared& p) {
+            load_points(ws, *p.instance);
+            ws.lists = p.snapshots.constructed;
+        },
+        [&solver](Workspace& ws, const Prepared&, char*) {
+            solver.uncross_route(ws.points, ws.lists.route, ws.lists.route_len, ws.sweep);
+        });
+    add(
+        "reinsertion",
+        [with_distances](Workspace& ws, const Prepared& p) {
+            with_distances(ws, p);
+            ws.lists = p.snapshots.swept;
+        },
+        [&solver](Workspace& ws, const Prepared&, char*) {
+            benchmark::DoNotOptimize(solver.reinsert_interior(ws.distance, ws.lists, ws.insertion));
+        });
+    add(
+        "sweep2",
+        [](Workspace& ws, const Prepared& p) {
+            load_points(ws, *p.instance);
+            ws.lists = p.snapshots.reinserted;
+        },
+        [&solver](Workspace& ws, const Prepared&, char*) {
+            solver.uncross_route(ws.points, ws.lists.route, ws.lists.route_len, ws.sweep);
+        });
+    add(
+        "report",
+        [with_distances](Workspace& ws, const Prepared& p) {
+            with_distances(ws, p);
+            ws.lists = p.snapshots.reinserted;
+        },
+        [&solver, count_of](Workspace& ws, const Prepared& p, char* report) {
+            benchmark::DoNotOptimize(solver.write_report(ws, count_of(p), ws.lists.route_len, report));
+        });
+    add(
+        "solve", [](Workspace&, const Prepared&) {},
+        [&solver, count_of](Workspace& ws, const Prepared& p, char*) {
+            benchmark::DoNotOptimize(solver.solve_route(ws, p.instance->cities.data(), count_of(p), p.instance->robot));
+        });
 }
 
 // Random instances: uniform floats, integers 0..99 (many equal costs) and four clusters.
@@ -175,9 +248,15 @@ bool read_tsplib(const std::filesystem::path& path, Instance& instance) {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    std::vector<Instance> instances;
+    std::vector<InstanceSet> sets;
     for (const char* family : {"uniform", "integer", "clustered"}) {
-        for (int count : {10, 50, 100, 200}) instances.push_back(random_instance(family, count, 7u * count + 1));
+        for (int count : {10, 50, 100, 200}) {
+            InstanceSet set;
+            for (int k = 0; k < SET_SIZE; ++k)
+                set.instances.push_back(random_instance(family, count, 7u * count + 1 + 1000u * k));
+            set.name = set.instances.front().name;
+            sets.push_back(set);
+        }
     }
     // script/bench points this at the classic public instances when they are there.
     const char* dir = std::getenv("CORVELANTH_TSPLIB_DIR");
@@ -190,11 +269,11 @@ int main(int argc, char** argv) {
         std::sort(files.begin(), files.end());
         for (const auto& file : files) {
             Instance instance;
-            if (read_tsplib(file, instance)) instances.push_back(instance);
+            if (read_tsplib(file, instance)) sets.push_back({instance.name, {instance}});
         }
     }
-    for (const Instance& instance : instances) {
-        for (const Solver& solver : SOLVERS) register_stages(solver, instance);
+    for (const InstanceSet& set : sets) {
+        for (const Solver& solver : SOLVERS) register_stages(solver, set);
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -30,9 +30,28 @@
 // Every cost is the full scan's expression, d[a][c] + (d[b][c] - d[a][b]),
 // or d[a][c] for the append, with the same operands: the distance table is
 // symmetric bit for bit, so d[c][a] may stand for d[a][c].
+//
+// The packed forms (AVX-512, eight slots or positions per step) compute the
+// same expressions lane by lane, with the same IEEE operations (no FMA), and
+// replace each branch by a mask that selects, per lane, the value the branch
+// would have left; `<` is the ordered LT compare, false for NaN, `==` the
+// ordered EQ compare. Two further facts make their minima those of the plain
+// loops:
+// - no cost compared is NaN or -0 once it is in a window (entries are below
+//   the ceiling or END), so (cost, position) is a total order there, and the
+//   first slot in ascending order reaching the minimum, which the plain loop
+//   keeps with its strict `<`, is the lexicographic minimum of (cost,
+//   position, slot). Lane l keeps the minimum over the slots l, l + 8, ...
+//   in ascending order with the same strict test, and the lanes are then
+//   combined lexicographically, which gives the same triple.
+// - a running minimum over positions offered in ascending order with a strict
+//   `<` is the lexicographic minimum of (cost, position) among the costs
+//   below the ceiling (NaN never passes `<`); lanes that each keep such a
+//   minimum over their own positions combine to the same.
 #include <cstring>
 
 #include "route_steps.h"
+#include "simd.h"
 
 namespace corvelanth {
 namespace {
@@ -61,6 +80,14 @@ inline void merge(double cost, int pos, double& c0, int& p0, double& c1, int& p1
     }
 }
 
+// Stores slot's window.
+inline void store_window(InsertionScratch& s, int slot, double c0, int p0, double c1, int p1) {
+    s.first_cost[slot] = c0;
+    s.first_pos[slot] = p0;
+    s.second_cost[slot] = c1;
+    s.second_pos[slot] = p1;
+}
+
 // Full scan of pending[slot] over every route position into its window.
 void scan_positions(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s, int slot) {
     const int* route = lists.route;
@@ -75,7 +102,7 @@ void scan_positions(const DistanceTable& d, const RouteLists& lists, InsertionSc
         from_a = from_b;
     }
     merge(from_a, len - 1, c0, p0, c1, p1);  // appended after the open route's last node
-    s.windows[slot] = {c0, c1, p0, p1};
+    store_window(s, slot, c0, p0, c1, p1);
 }
 
 // The lowest cost offered and the first position offered at that cost, for
@@ -88,6 +115,13 @@ struct Cheapest {
     void offer(double c, int q) {
         pos = c < cost ? q : pos;
         cost = c < cost ? c : cost;
+    }
+    // Takes (c, q) when it is lexicographically lower, whatever order it comes in.
+    void take(double c, int q) {
+        if (c < cost || (c == cost && q < pos)) {
+            cost = c;
+            pos = q;
+        }
     }
     // The lower cost of two, the lower position on equal costs (-0 and +0 included).
     int with(const Cheapest& other) const {
@@ -116,6 +150,56 @@ void offer_positions(const double* to_c, const int* route, const double* edge_le
     odd = low_odd;
 }
 
+#ifdef CORVELANTH_WIDE_LOOPS
+// to_c[route[q + l]] in the lanes of `lanes`, 0 in the others.
+CORVELANTH_AVX512 inline __m512d gather_route_avx512(const double* to_c, const int* route, int q, __mmask8 lanes) {
+    const __m256i nodes = _mm256_maskz_loadu_epi32(lanes, route + q);
+    return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), lanes, nodes, to_c, 8);
+}
+
+// The lowest (cost, position) of city c over route positions 0..to-1 but
+// the two at skip - 1 and skip (none when skip > to), positions after skip
+// numbered one lower, as offer_positions over the two ranges around them
+// gives it. Eight positions per step into one minimum per lane, one gather
+// per step (the last lane's neighbour comes from the next step's gather by a
+// lane shift), and the lanes reduced at the end: the lowest cost, then the
+// lowest position among the lanes holding it. A lane's minimum is never NaN.
+CORVELANTH_AVX512 Cheapest cheapest_avx512(const double* to_c, const int* route, const double* edge_length, int to,
+                                           int skip) {
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i skipped = _mm256_set1_epi32(skip);
+    const __m256i one = _mm256_set1_epi32(1);
+    __m512d low_cost = _mm512_set1_pd(COST_CEILING);
+    __m256i low_pos = _mm256_set1_epi32(-1);
+    __m512d from_a = gather_route_avx512(to_c, route, 0, lanes_below(to + 1));
+    for (int q = 0; q < to; q += 8) {
+        const __m256i at = _mm256_add_epi32(_mm256_set1_epi32(q), iota);
+        // Positions skip - 1 and skip are left out; those after them count one lower.
+        const __mmask8 live = lanes_below(to - q) & ~_mm256_cmpeq_epi32_mask(at, skipped) &
+                              ~_mm256_cmpeq_epi32_mask(_mm256_add_epi32(at, one), skipped);
+        const __m256i pos = _mm256_mask_sub_epi32(at, _mm256_cmpgt_epi32_mask(at, skipped), at, one);
+        const __m512d next = gather_route_avx512(to_c, route, q + 8, lanes_below(to + 1 - (q + 8)));
+        const __m512d from_b = _mm512_castsi512_pd(
+            _mm512_maskz_alignr_epi64(0xff, _mm512_castpd_si512(next), _mm512_castpd_si512(from_a), 1));
+        const __m512d edge = _mm512_maskz_loadu_pd(lanes_below(to - q), edge_length + q);
+        const __m512d cost = _mm512_add_pd(from_a, _mm512_sub_pd(from_b, edge));
+        const __mmask8 lower = _mm512_mask_cmp_pd_mask(live, cost, low_cost, _CMP_LT_OQ);
+        low_cost = _mm512_mask_mov_pd(low_cost, lower, cost);
+        low_pos = _mm256_mask_mov_epi32(low_pos, lower, pos);
+        from_a = next;
+    }
+    alignas(64) double costs[8];
+    alignas(32) int positions[8];
+    _mm512_store_pd(costs, low_cost);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(positions), low_pos);
+    Cheapest best;
+    for (int l = 0; l < 8; ++l) best.cost = costs[l] < best.cost ? costs[l] : best.cost;
+    best.pos = TABLE_SLOTS;
+    for (int l = 0; l < 8; ++l) best.pos = costs[l] == best.cost && positions[l] < best.pos ? positions[l] : best.pos;
+    return best;
+}
+#endif
+
 // The cheapest position of city c: the lowest cost below the ceiling, the
 // lowest position among equal costs; -1 when no cost is below the ceiling.
 int cheapest_position(const DistanceTable& d, const RouteLists& lists, const InsertionScratch& s, int c) {
@@ -123,6 +207,13 @@ int cheapest_position(const DistanceTable& d, const RouteLists& lists, const Ins
     const int len = lists.route_len;
     const double* to_c = d[c];
     Cheapest even, odd;
+#ifdef CORVELANTH_WIDE_LOOPS
+    if (simd_path() == SimdPath::AVX512) {
+        Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, len + 1);
+        best.take(to_c[route[len - 1]], len - 1);
+        return best.pos;
+    }
+#endif
     offer_positions(to_c, route, s.edge_length, 0, len - 1, 0, even, odd);
     even.offer(to_c[route[len - 1]], len - 1);  // appended after the open route's last node
     return even.with(odd);
@@ -135,9 +226,17 @@ int cheapest_position_without(const DistanceTable& d, const RouteLists& lists, c
     const int* route = lists.route;
     const int len = lists.route_len;
     const double* to_c = d[route[k]];
-    Cheapest even, odd;
-    offer_positions(to_c, route, s.edge_length, 0, k - 1, 0, even, odd);
     const double joined = d[route[k - 1]][route[k + 1]];
+    Cheapest even, odd;
+#ifdef CORVELANTH_WIDE_LOOPS
+    if (simd_path() == SimdPath::AVX512) {
+        Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, k);
+        best.take(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
+        best.take(to_c[route[len - 1]], len - 2);
+        return best.pos;
+    }
+#endif
+    offer_positions(to_c, route, s.edge_length, 0, k - 1, 0, even, odd);
     even.offer(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
     offer_positions(to_c, route, s.edge_length, k + 1, len - 1, 1, even, odd);
     even.offer(to_c[route[len - 1]], len - 2);
@@ -185,15 +284,25 @@ void insert_at(const DistanceTable& d, RouteLists& lists, InsertionScratch& s, i
     if (p + 1 < len) s.edge_length[p + 1] = d[x][lists.route[p + 1]];
     route_insert_after(lists, p, slot);
     pending_remove_at(lists, slot);
-    s.windows[slot] = s.windows[lists.pending_count];
+    const int last = lists.pending_count;
+    store_window(s, slot, s.first_cost[last], s.first_pos[last], s.second_cost[last], s.second_pos[last]);
 }
 
+// The best first entry an update pass found among the slots it kept, and
+// how many slots it left for a full scan in rescan_slots.
+struct PassResult {
+    int best = -1;
+    double best_cost = COST_CEILING;
+    int best_pos = -1;
+    int rescans = 0;
+};
+
 // Updates every pending slot's window after pending city x went in after
-// route position p, and returns the slot with the lowest (cost, position,
-// slot) first entry; -1 when no slot has a position below the ceiling.
-// X_LAST: x is the route's last node, so position p + 1 appends after it.
+// route position p, except the slots that lost both entries, which it lists
+// in rescan_slots; returns the lowest (cost, position, slot) first entry of
+// the others. X_LAST: x is the route's last node, so position p + 1 appends after it.
 template <bool X_LAST>
-int update_windows(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s, int p) {
+PassResult update_windows(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s, int p) {
     const int* route = lists.route;
     const int pc = lists.pending_count;
     const double* to_a = d[route[p]];
@@ -201,19 +310,14 @@ int update_windows(const DistanceTable& d, const RouteLists& lists, InsertionScr
     const double* to_b = d[route[X_LAST ? p + 1 : p + 2]];
     const double a_x = s.edge_length[p];
     const double x_b = X_LAST ? 0.0 : s.edge_length[p + 1];
-    InsertionWindow* windows = s.windows;
-    int best = -1;
-    double best_cost = COST_CEILING;
-    int best_pos = -1;
-    int rescans = 0;
+    PassResult r;
     for (int slot = 0; slot < pc; ++slot) {
         const int c = lists.pending[slot];
         const double x_c = to_x[c];
         const double before = to_a[c] + (x_c - a_x);
         const double after = X_LAST ? x_c : x_c + (to_b[c] - x_b);
-        InsertionWindow& w = windows[slot];
-        double c0 = w.first_cost, c1 = w.second_cost;
-        int p0 = w.first_pos, p1 = w.second_pos;
+        double c0 = s.first_cost[slot], c1 = s.second_cost[slot];
+        int p0 = s.first_pos[slot], p1 = s.second_pos[slot];
         // Most windows lose nothing and gain nothing: their positions only
         // move. `lower` drops a NaN candidate only when the other is kept,
         // and a NaN candidate never enters a window.
@@ -221,9 +325,7 @@ int update_windows(const DistanceTable& d, const RouteLists& lists, InsertionScr
         if ((p0 == p) | (p1 == p) | !(lower > c1)) {
             if (p0 == p) {
                 if (p1 == p) {
-                    // Scanned after the loop, which then calls nothing and
-                    // keeps its values in registers.
-                    s.rescan_slots[rescans++] = slot;
+                    s.rescan_slots[r.rescans++] = slot;
                     continue;
                 }
                 c0 = c1;
@@ -236,46 +338,168 @@ int update_windows(const DistanceTable& d, const RouteLists& lists, InsertionScr
             p1 += p1 > p;
             merge(before, p, c0, p0, c1, p1);
             merge(after, p + 1, c0, p0, c1, p1);
-            w.first_cost = c0;
-            w.second_cost = c1;
+            s.first_cost[slot] = c0;
+            s.second_cost[slot] = c1;
         } else {
             p0 += p0 > p;
             p1 += p1 > p;
         }
-        w.first_pos = p0;
-        w.second_pos = p1;
-        if (precedes(c0, p0, best_cost, best_pos)) {
-            best = slot;
-            best_cost = c0;
-            best_pos = p0;
+        s.first_pos[slot] = p0;
+        s.second_pos[slot] = p1;
+        if (precedes(c0, p0, r.best_cost, r.best_pos)) {
+            r.best = slot;
+            r.best_cost = c0;
+            r.best_pos = p0;
         }
     }
-    for (int k = 0; k < rescans; ++k) {
+    return r;
+}
+
+#ifdef CORVELANTH_WIDE_LOOPS
+// merge() for eight windows at once: the lanes where (cost, pos) precedes the
+// second entry take it, and of those the lanes where it also precedes the
+// first move the first entry down and take it first.
+CORVELANTH_AVX512 inline void merge_avx512(__m512d cost, __m256i pos, __m512d& c0, __m256i& p0, __m512d& c1,
+                                           __m256i& p1) {
+    const __mmask8 before_second =
+        _mm512_cmp_pd_mask(cost, c1, _CMP_LT_OQ) |
+        (_mm512_cmp_pd_mask(cost, c1, _CMP_EQ_OQ) & _mm256_cmp_epi32_mask(pos, p1, _MM_CMPINT_LT));
+    const __mmask8 before_first =
+        _mm512_cmp_pd_mask(cost, c0, _CMP_LT_OQ) |
+        (_mm512_cmp_pd_mask(cost, c0, _CMP_EQ_OQ) & _mm256_cmp_epi32_mask(pos, p0, _MM_CMPINT_LT));
+    const __mmask8 new_first = before_second & before_first;
+    const __mmask8 new_second = before_second & static_cast<__mmask8>(~before_first);
+    c1 = _mm512_mask_mov_pd(_mm512_mask_mov_pd(c1, new_first, c0), new_second, cost);
+    p1 = _mm256_mask_mov_epi32(_mm256_mask_mov_epi32(p1, new_first, p0), new_second, pos);
+    c0 = _mm512_mask_mov_pd(c0, new_first, cost);
+    p0 = _mm256_mask_mov_epi32(p0, new_first, pos);
+}
+
+// update_windows, eight slots per step, without a branch per slot: the lost
+// entry, the position shift and both merges are masks over the lanes, the
+// general path of the plain loop for every lane (its shortcut only skips
+// merges that would change nothing). Lanes that lost both entries are not
+// stored and go to rescan_slots in ascending order, as in the plain loop.
+template <bool X_LAST>
+CORVELANTH_AVX512 PassResult update_windows_avx512(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s,
+                                                   int p) {
+    const int* route = lists.route;
+    const int pc = lists.pending_count;
+    const double* to_a = d[route[p]];
+    const double* to_x = d[route[p + 1]];
+    const double* to_b = d[route[X_LAST ? p + 1 : p + 2]];
+    const __m512d a_x = _mm512_set1_pd(s.edge_length[p]);
+    const __m512d x_b = _mm512_set1_pd(X_LAST ? 0.0 : s.edge_length[p + 1]);
+    const __m256i at = _mm256_set1_epi32(p);
+    const __m256i next_pos = _mm256_set1_epi32(p + 1);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m512d best_cost = _mm512_set1_pd(COST_CEILING);
+    __m256i best_pos = _mm256_set1_epi32(-1);
+    __m256i best_slot = _mm256_set1_epi32(-1);
+    PassResult r;
+    for (int slot = 0; slot < pc; slot += 8) {
+        const __mmask8 live = lanes_below(pc - slot);
+        const __m256i c = _mm256_maskz_loadu_epi32(live, lists.pending + slot);
+        const __m512d x_c = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), live, c, to_x, 8);
+        const __m512d a_c = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), live, c, to_a, 8);
+        const __m512d before = _mm512_add_pd(a_c, _mm512_sub_pd(x_c, a_x));
+        __m512d after = x_c;
+        if (!X_LAST) {
+            const __m512d b_c = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), live, c, to_b, 8);
+            after = _mm512_add_pd(x_c, _mm512_sub_pd(b_c, x_b));
+        }
+        __m512d c0 = _mm512_maskz_loadu_pd(live, s.first_cost + slot);
+        __m512d c1 = _mm512_maskz_loadu_pd(live, s.second_cost + slot);
+        __m256i p0 = _mm256_maskz_loadu_epi32(live, s.first_pos + slot);
+        __m256i p1 = _mm256_maskz_loadu_epi32(live, s.second_pos + slot);
+        const __mmask8 lost_first = _mm256_mask_cmpeq_epi32_mask(live, p0, at);
+        const __mmask8 lost_second = _mm256_mask_cmpeq_epi32_mask(live, p1, at);
+        const __mmask8 rescan = lost_first & lost_second;
+        const __mmask8 only_first = lost_first & static_cast<__mmask8>(~lost_second);
+        const __mmask8 only_second = lost_second & static_cast<__mmask8>(~lost_first);
+        c0 = _mm512_mask_mov_pd(c0, only_first, c1);
+        p0 = _mm256_mask_mov_epi32(p0, only_first, p1);
+        c1 = _mm512_mask_mov_pd(c1, only_second, c0);
+        p1 = _mm256_mask_mov_epi32(p1, only_second, p0);
+        p0 = _mm256_mask_add_epi32(p0, _mm256_cmp_epi32_mask(p0, at, _MM_CMPINT_NLE), p0, one);
+        p1 = _mm256_mask_add_epi32(p1, _mm256_cmp_epi32_mask(p1, at, _MM_CMPINT_NLE), p1, one);
+        merge_avx512(before, at, c0, p0, c1, p1);
+        merge_avx512(after, next_pos, c0, p0, c1, p1);
+        const __mmask8 kept = live & static_cast<__mmask8>(~rescan);
+        _mm512_mask_storeu_pd(s.first_cost + slot, kept, c0);
+        _mm512_mask_storeu_pd(s.second_cost + slot, kept, c1);
+        _mm256_mask_storeu_epi32(s.first_pos + slot, kept, p0);
+        _mm256_mask_storeu_epi32(s.second_pos + slot, kept, p1);
+        const __mmask8 lower =
+            kept &
+            (_mm512_cmp_pd_mask(c0, best_cost, _CMP_LT_OQ) |
+             (_mm512_cmp_pd_mask(c0, best_cost, _CMP_EQ_OQ) & _mm256_cmp_epi32_mask(p0, best_pos, _MM_CMPINT_LT)));
+        best_cost = _mm512_mask_mov_pd(best_cost, lower, c0);
+        best_pos = _mm256_mask_mov_epi32(best_pos, lower, p0);
+        best_slot = _mm256_mask_mov_epi32(best_slot, lower, _mm256_add_epi32(_mm256_set1_epi32(slot), iota));
+        for (unsigned m = rescan; m != 0; m &= m - 1) s.rescan_slots[r.rescans++] = slot + __builtin_ctz(m);
+    }
+    alignas(64) double costs[8];
+    alignas(32) int positions[8];
+    alignas(32) int slots[8];
+    _mm512_store_pd(costs, best_cost);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(positions), best_pos);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(slots), best_slot);
+    for (int l = 0; l < 8; ++l) {
+        if (slots[l] < 0) continue;
+        const bool lower = r.best < 0 || precedes(costs[l], positions[l], r.best_cost, r.best_pos) ||
+                           (costs[l] == r.best_cost && positions[l] == r.best_pos && slots[l] < r.best);
+        if (lower) {
+            r.best = slots[l];
+            r.best_cost = costs[l];
+            r.best_pos = positions[l];
+        }
+    }
+    return r;
+}
+#endif
+
+// Updates every pending slot's window after the insertion after route
+// position p, and returns the slot with the lowest (cost, position, slot)
+// first entry; -1 when no slot has a position below the ceiling.
+int update_all_windows(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s, int p) {
+    const bool x_last = p + 2 == lists.route_len;
+    PassResult r;
+#ifdef CORVELANTH_WIDE_LOOPS
+    if (simd_path() == SimdPath::AVX512) {
+        r = x_last ? update_windows_avx512<true>(d, lists, s, p) : update_windows_avx512<false>(d, lists, s, p);
+    } else
+#endif
+    {
+        r = x_last ? update_windows<true>(d, lists, s, p) : update_windows<false>(d, lists, s, p);
+    }
+    for (int k = 0; k < r.rescans; ++k) {
         const int slot = s.rescan_slots[k];
         scan_positions(d, lists, s, slot);
-        const double c0 = windows[slot].first_cost;
-        const int p0 = windows[slot].first_pos;
+        const double c0 = s.first_cost[slot];
+        const int p0 = s.first_pos[slot];
         // Slots come in any order here: equal (cost, position) goes to the lower slot.
-        if (precedes(c0, p0, best_cost, best_pos) || (c0 == best_cost && p0 == best_pos && slot < best)) {
-            best = slot;
-            best_cost = c0;
-            best_pos = p0;
+        if (precedes(c0, p0, r.best_cost, r.best_pos) || (c0 == r.best_cost && p0 == r.best_pos && slot < r.best)) {
+            r.best = slot;
+            r.best_cost = c0;
+            r.best_pos = p0;
         }
     }
-    return best;
+    return r.best;
 }
 
 // The lowest (cost, position, slot) over the pending slots' first entries;
 // -1 when no slot has a position below the ceiling.
-int best_slot(const InsertionWindow* windows, int pc) {
+int best_slot(const InsertionScratch& s, int pc) {
     int best = -1;
     double cost = COST_CEILING;
     int pos = -1;
     for (int slot = 0; slot < pc; ++slot) {
-        if (precedes(windows[slot].first_cost, windows[slot].first_pos, cost, pos)) {
+        if (precedes(s.first_cost[slot], s.first_pos[slot], cost, pos)) {
             best = slot;
-            cost = windows[slot].first_cost;
-            pos = windows[slot].first_pos;
+            cost = s.first_cost[slot];
+            pos = s.first_pos[slot];
         }
     }
     return best;
@@ -292,12 +516,12 @@ bool place_pending(const DistanceTable& d, RouteLists& lists, InsertionScratch& 
         return true;
     }
     for (int slot = 0; slot < lists.pending_count; ++slot) scan_positions(d, lists, s, slot);
-    int slot = best_slot(s.windows, lists.pending_count);
+    int slot = best_slot(s, lists.pending_count);
     while (slot >= 0) {
-        const int p = s.windows[slot].first_pos;
+        const int p = s.first_pos[slot];
         insert_at(d, lists, s, p, slot);
         if (lists.pending_count == 0) return true;
-        slot = p + 2 == lists.route_len ? update_windows<true>(d, lists, s, p) : update_windows<false>(d, lists, s, p);
+        slot = update_all_windows(d, lists, s, p);
     }
     return false;
 }

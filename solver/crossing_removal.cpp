@@ -19,7 +19,7 @@
 #include <utility>
 
 #include "route_steps.h"
-#include "wide_vectors.h"
+#include "simd.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -75,9 +75,9 @@ int next_straddling(const SweepScratch& s, int from, int end) {
     return end;
 }
 
-#ifdef CORVELANTH_AVX_LOOPS
+#ifdef CORVELANTH_WIDE_LOOPS
 // measure_sides, four positions at a time.
-CORVELANTH_AVX void measure_sides_avx(SweepScratch& s, int from, int m, Point a, Point b) {
+CORVELANTH_AVX2 void measure_sides_avx(SweepScratch& s, int from, int m, Point a, Point b) {
     const double abx = b.x - a.x;
     const double aby = b.y - a.y;
     int k = from;
@@ -92,7 +92,7 @@ CORVELANTH_AVX void measure_sides_avx(SweepScratch& s, int from, int m, Point a,
 }
 
 // next_straddling, four positions at a time; LT_OQ is `<`, false for NaN.
-CORVELANTH_AVX int next_straddling_avx(const SweepScratch& s, int from, int end) {
+CORVELANTH_AVX2 int next_straddling_avx(const SweepScratch& s, int from, int end) {
     const double* side_of = s.side_of;
     int j = from;
     const __m256d zero = _mm256_setzero_pd();
@@ -122,13 +122,66 @@ inline Point route_point(const SweepScratch& s, int k) {
     return {s.route_x[k], s.route_y[k]};
 }
 
+#ifdef CORVELANTH_WIDE_LOOPS
+// side() of route positions k..k+7 for the line through A and B, as
+// measure_sides computes it; positions past the route read padding.
+CORVELANTH_AVX512 inline __m512d sides_avx512(const SweepScratch& s, int k, __m512d ax, __m512d ay, __m512d vx,
+                                              __m512d vy) {
+    const __m512d ux = _mm512_sub_pd(_mm512_loadu_pd(s.route_x + k), ax);
+    const __m512d uy = _mm512_sub_pd(_mm512_loadu_pd(s.route_y + k), ay);
+    return _mm512_sub_pd(_mm512_mul_pd(ux, vy), _mm512_mul_pd(uy, vx));
+}
+
+// The sweep with side() computed, multiplied with its neighbour's and tested
+// in one pass of eight positions per step: the same values as side_of[] and
+// the same products, never stored; lanes at j >= m - 1 (padding) are masked
+// off before they count. A reversal changes B, and the pass starts again at
+// j + 1 with the new line, as the plain sweep measures again from there.
+// The crossing test runs inline, with no call per straddling pair.
+CORVELANTH_AVX512 void sweep_avx512(int* route, SweepScratch& s, int m) {
+    const int end = m - 1;  // j runs below it; side() is read up to position m - 1
+    const __m512d zero = _mm512_setzero_pd();
+    for (int i = 0; i < m - 3; ++i) {
+        const Point a = route_point(s, i);
+        const __m512d ax = _mm512_set1_pd(a.x), ay = _mm512_set1_pd(a.y);
+        int j = i + 2;
+        while (j < end) {
+            const Point b = route_point(s, i + 1);
+            const __m512d vx = _mm512_set1_pd(b.x - a.x), vy = _mm512_set1_pd(b.y - a.y);
+            __m512d here = sides_avx512(s, j, ax, ay, vx, vy);
+            int reversed_at = -1;
+            for (; j < end; j += 8) {
+                const __m512d next = sides_avx512(s, j + 8, ax, ay, vx, vy);
+                const __m512d after = _mm512_castsi512_pd(
+                    _mm512_maskz_alignr_epi64(0xff, _mm512_castpd_si512(next), _mm512_castpd_si512(here), 1));
+                unsigned below =
+                    _mm512_mask_cmp_pd_mask(lanes_below(end - j), _mm512_mul_pd(here, after), zero, _CMP_LT_OQ);
+                for (; below != 0; below &= below - 1) {
+                    const int k = j + __builtin_ctz(below);
+                    if (sides_of_cd(a, b, route_point(s, k), route_point(s, k + 1)) < 0) {
+                        reversed_at = k;
+                        break;
+                    }
+                }
+                if (reversed_at >= 0) break;
+                here = next;
+            }
+            if (reversed_at < 0) break;
+            _mm256_zeroupper();  // reverse_span is plain code
+            reverse_span(route, s, i + 1, reversed_at);
+            j = reversed_at + 1;
+        }
+    }
+}
+#endif
+
 }  // namespace
 
 void uncross_route(const Point* points, int* route, int route_len, SweepScratch& scratch) {
     void (*measure)(SweepScratch&, int, int, Point, Point) = measure_sides;
     int (*straddling)(const SweepScratch&, int, int) = next_straddling;
-#ifdef CORVELANTH_AVX_LOOPS
-    if (avx_available()) {
+#ifdef CORVELANTH_WIDE_LOOPS
+    if (simd_path() != SimdPath::SSE2) {
         measure = measure_sides_avx;
         straddling = next_straddling_avx;
     }
@@ -139,6 +192,12 @@ void uncross_route(const Point* points, int* route, int route_len, SweepScratch&
         s.route_x[k] = points[route[k]].x;
         s.route_y[k] = points[route[k]].y;
     }
+#ifdef CORVELANTH_WIDE_LOOPS
+    if (simd_path() == SimdPath::AVX512) {
+        sweep_avx512(route, s, m);
+        return;
+    }
+#endif
     for (int i = 0; i < m - 3; ++i) {
         const Point a = route_point(s, i);
         measure(s, i + 2, m, a, route_point(s, i + 1));

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "route_steps.h"
-#include "wide_vectors.h"
+#include "simd.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -37,9 +37,9 @@ int fill_row_sse2(const DistanceScratch& s, DistanceTable& distance, int i, int 
     return j;
 }
 
-#ifdef CORVELANTH_AVX_LOOPS
+#ifdef CORVELANTH_WIDE_LOOPS
 // fill_row_sse2, four columns at a time.
-CORVELANTH_AVX int fill_row_avx(const DistanceScratch& s, DistanceTable& distance, int i, int j, int n) {
+CORVELANTH_AVX2 int fill_row_avx(const DistanceScratch& s, DistanceTable& distance, int i, int j, int n) {
     const __m256d xi = _mm256_set1_pd(s.node_x[i]);
     const __m256d yi = _mm256_set1_pd(s.node_y[i]);
     for (; j + 4 <= n; j += 4) {
@@ -64,8 +64,8 @@ void build_distances(const Point* points, int node_count, DistanceScratch& scrat
         scratch.node_y[k] = points[k].y;
     }
     int (*fill_row)(const DistanceScratch&, DistanceTable&, int, int, int) = fill_row_sse2;
-#ifdef CORVELANTH_AVX_LOOPS
-    if (avx_available()) fill_row = fill_row_avx;
+#ifdef CORVELANTH_WIDE_LOOPS
+    if (simd_path() != SimdPath::SSE2) fill_row = fill_row_avx;
 #endif
     // Row i, columns j > i, mirrored into column i. sqrt rounds correctly in
     // every form, so the packed and the scalar loops give the same bits.

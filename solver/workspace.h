@@ -26,20 +26,17 @@ struct RouteLists {
     int pending_count;
 };
 
-// A pending city's two cheapest known insertion positions (see cached_insertion.cpp).
-struct InsertionWindow {
-    double first_cost;
-    double second_cost;
-    int first_pos;
-    int second_pos;
-};
-
-// Scratch of the insertion and reinsertion steps.
+// Scratch of the insertion and reinsertion steps. Each pending slot keeps a
+// window of its two cheapest known insertion positions (see
+// cached_insertion.cpp), as four arrays indexed by slot so that packed loops
+// read eight slots at once; a slot's entries move along with the slot.
 struct InsertionScratch {
-    // The window of each pending slot, moved along with the slot.
-    InsertionWindow windows[TABLE_SLOTS];
+    alignas(64) double first_cost[TABLE_SLOTS];
+    alignas(64) double second_cost[TABLE_SLOTS];
+    alignas(64) int first_pos[TABLE_SLOTS];
+    alignas(64) int second_pos[TABLE_SLOTS];
     // edge_length[q]: distance between route positions q and q + 1.
-    double edge_length[TABLE_SLOTS];
+    alignas(64) double edge_length[TABLE_SLOTS];
     // Slots whose window lost both entries at the last insertion.
     int rescan_slots[TABLE_SLOTS];
 };
@@ -51,11 +48,16 @@ struct DistanceScratch {
     double node_y[TABLE_SLOTS];
 };
 
+// Entries past the route's end that a packed sweep step may read.
+constexpr int SWEEP_PADDING = 16;
+
 // Scratch of a crossing sweep.
 struct SweepScratch {
-    // Route coordinates in visiting order, kept in step with the route.
-    double route_x[TABLE_SLOTS];
-    double route_y[TABLE_SLOTS];
+    // Route coordinates in visiting order, kept in step with the route; the
+    // packed sweep reads up to SWEEP_PADDING entries past the route's end,
+    // whatever they hold, and discards what it computes from them.
+    double route_x[TABLE_SLOTS + SWEEP_PADDING];
+    double route_y[TABLE_SLOTS + SWEEP_PADDING];
     // side_of[k]: which side of the current first edge route position k lies on.
     double side_of[TABLE_SLOTS];
 };

@@ -1,10 +1,12 @@
 // The solver against the straightforward oracle on thousands of seeded
 // instances: same outcome, route, unplaced cities and report bytes.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "oracle_solver.h"
 #include "run_report.h"
+#include "simd.h"
 #include "test_support.h"
 
 namespace {
@@ -63,6 +65,18 @@ TEST_P(MatchesOracle, ManySmallInstances) {
     for (int count = 0; count <= 24; ++count) expect_same_as_oracle(GetParam(), count, 60, 1000 + count);
     for (int count : {37, 64, 101}) expect_same_as_oracle(GetParam(), count, 12, 7 * count);
     expect_same_as_oracle(GetParam(), 200, 3, 42);
+}
+
+// The tests above ran on the path CORVELANTH_SIMD names, when this processor has it.
+TEST(SimdPath, IsTheOneForced) {
+    const corvelanth::SimdPath widest = corvelanth::widest_simd_path();
+    const char* forced = std::getenv("CORVELANTH_SIMD");
+    const corvelanth::SimdPath wanted = corvelanth::forced_simd_path(forced, corvelanth::SimdPath::AVX512);
+    if (forced == nullptr || static_cast<int>(wanted) > static_cast<int>(widest)) {
+        EXPECT_EQ(corvelanth::simd_path(), widest);
+    } else {
+        EXPECT_STREQ(corvelanth::simd_path_name(corvelanth::simd_path()), forced);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, MatchesOracle,

@@ -53,6 +53,7 @@
 
 #include "oracle_solver.h"
 #include "route_solver.h"
+#include "simd.h"
 #include "workspace.h"
 
 namespace {
@@ -395,6 +396,13 @@ Workspace& oracle_workspace() {
 }
 
 }  // namespace
+
+// libFuzzer start-up: names the instruction-set path this run takes
+// (CORVELANTH_SIMD forces a narrower one), so script/check can see each path ran.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::fprintf(stderr, "route fuzzer: simd path %s\n", corvelanth::simd_path_name(corvelanth::simd_path()));
+    return 0;
+}
 
 // libFuzzer entry point: one instance per input.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
