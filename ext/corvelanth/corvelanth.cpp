@@ -11,6 +11,7 @@
 // code can raise through owns anything: the workspace is the thread's, and
 // everything else is plain storage on the stack.
 #include <ruby.h>
+#include <ruby/ractor.h>
 #include <ruby/thread.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "route_improvement.h"
 #include "route_solver.h"
 #include "run_report.h"
+#include "simd.h"
 #include "workspace.h"
 
 namespace {
@@ -222,7 +224,7 @@ SolveResult solve_call(int argc, VALUE* argv, bool planning) {
     }
     const VALUE report = keywords[0];
     const int kicks = improvement_kicks(keywords[1]);
-    const VALUE destination = report_destination(report, planning ? Qnil : rb_gv_get("$stdout"));
+    const VALUE destination = report_destination(report, planning ? Qnil : rb_ractor_stdout());
     const bool diagnose = !planning || report != Qundef;
 
     CallInput input;
@@ -238,7 +240,7 @@ SolveResult solve_call(int argc, VALUE* argv, bool planning) {
     }
     const Outcome& outcome = call.outcome;
     if (outcome.seed_failed) {
-        if (diagnose) write_text(rb_gv_get("$stderr"), diagnostics_text(outcome));
+        if (diagnose) write_text(rb_ractor_stderr(), diagnostics_text(outcome));
         rb_raise(unreachable_class, "no city can be reached from the robot");
     }
 
@@ -257,7 +259,7 @@ SolveResult solve_call(int argc, VALUE* argv, bool planning) {
     if (!NIL_P(destination)) result.report_text = rb_str_new(call.state->report, call.report_size);
 
     // The state may be reused from here on: the writes can run any Ruby code.
-    if (diagnose && outcome.no_position_count > 0) write_text(rb_gv_get("$stderr"), diagnostics_text(outcome));
+    if (diagnose && outcome.no_position_count > 0) write_text(rb_ractor_stderr(), diagnostics_text(outcome));
     if (!NIL_P(destination)) {
         write_text(destination, result.report_text);
         // Handed over now, as a write to the C library's stdout with a flush
@@ -417,6 +419,9 @@ extern "C" {
 RUBY_FUNC_EXPORTED void Init_Corvelanth(void) {
     // Every call works on its own thread's state and its own Ruby objects.
     rb_ext_ractor_safe(true);
+    // The solver reads CORVELANTH_SIMD once; reading it here, with the lock
+    // held, keeps getenv away from a Ruby thread's setenv.
+    corvelanth::simd_path();
     id_write = rb_intern("write");
     id_flush = rb_intern("flush");
     id_report = rb_intern("report");
