@@ -4,6 +4,7 @@ require_relative "test_helper"
 CONSOLE = File.expand_path(ENV.fetch("CORVELANTH_CONSOLE", File.join(__dir__, "..", "..", "build", "cmake", "corvelanth-console")))
 PROMPT = "How many cities ... ".freeze
 REFUSAL = "#{PROMPT}The city count must be a whole number from 0 to 200.\n".freeze
+GOLDEN = File.join(__dir__, "..", "golden", "console.txt")
 
 class TestConsole < Minitest::Test
   include CorvelanthTestHelpers
@@ -17,6 +18,30 @@ class TestConsole < Minitest::Test
 
   def run_console(input)
     Open3.capture3(CONSOLE, stdin_data: input)
+  end
+
+  # Runs the console with standard output and error sent where `redirects`
+  # say (files by default); returns [stdout text, stderr text, status].
+  def run_console_into(input, **redirects)
+    Tempfile.create("in") do |stdin|
+      stdin.write(input)
+      stdin.rewind
+      Tempfile.create("out") do |out|
+        Tempfile.create("err") do |err|
+          pid = Process.spawn(CONSOLE, { in: stdin, out: out, err: err }.merge(redirects))
+          Process.wait(pid)
+          [File.read(out.path), File.read(err.path), $?]
+        end
+      end
+    end
+  end
+
+  # The golden file's streams by count: { "8" => { "stdout" => ..., "stderr" => ... } }.
+  def golden_outputs
+    sections = File.read(GOLDEN).split(/^== (\d+) (stdout|stderr)\n/).drop(1)
+    sections.each_slice(3).each_with_object(Hash.new { |h, k| h[k] = {} }) do |(count, stream, text), golden|
+      golden[count][stream] = text
+    end
   end
 
   # Parses route lines into [position, node, x, y].
@@ -65,12 +90,44 @@ class TestConsole < Minitest::Test
   end
 
   def test_refusals_draw_and_print_nothing
-    ["-1\n", "201\n", "99999999999999999999\n", "2147483648\n", "abc\n", "", "   \n", "+\n", "--3\n"].each do |input|
+    ["-1\n", "201\n", "99999999999999999999\n", "2147483648\n", "abc\n", "", "   \n", "+\n", "--3\n", "5 6\n", "5abc\n",
+     "7.9\n", "1e2\n", "0x10\n", "\n5\n", "5\r\n", "- 5\n", "5\t;\n", "\t"].each do |input|
       out, err, status = run_console(input)
       refute status.success?, input.inspect
       assert_equal "", out, input.inspect
       assert_equal REFUSAL, err, input.inspect
     end
+  end
+
+  def test_blanks_around_the_count_a_sign_and_later_lines_are_accepted
+    eight = run_console("8\n")
+    [" 8", "\t 8 \t\n", "+8\nmore input\n", "0008"].each do |input|
+      assert_equal eight, run_console(input), input.inspect
+    end
+    assert_equal run_console("0"), run_console("-0\n")
+  end
+
+  def test_golden_output
+    golden = golden_outputs
+    assert_equal %w[0 1 8 50], golden.keys
+    golden.each do |count, streams|
+      out, err, status = run_console("#{count}\n")
+      assert status.success?, err
+      assert_equal streams["stdout"], out, "stdout for #{count} cities"
+      assert_equal streams["stderr"], err, "stderr for #{count} cities"
+    end
+  end
+
+  def test_a_failed_write_ends_with_a_message_and_a_failure
+    _, err, status = run_console_into("50\n", out: "/dev/full")
+    refute status.success?
+    assert_equal golden_outputs["50"]["stderr"] + "corvelanth-console: cannot write standard output: " \
+                                                  "No space left on device\n", err
+    out, _, status = run_console_into("8\n", err: "/dev/full")
+    refute status.success?
+    assert_equal golden_outputs["8"]["stdout"], out, "the route is still printed"
+    _, err, status = run_console_into("abc\n", out: "/dev/full")
+    assert_equal [1, REFUSAL], [status.exitstatus, err]
   end
 
   def test_limit_is_accepted

@@ -3,14 +3,24 @@
 #
 #   ruby test/soak/soak.rb EXT_DIR [CALLS]
 #
-# Reports go to /dev/null. Resident memory is sampled after a full collection
-# every tenth of the run; the largest sample after the first tenth may exceed
-# the first one by at most GROWTH_BOUND_KIB.
+# Two rounds: CALLS calls on the main thread, then CALLS calls on each of 4
+# threads and 2 Ractors solving at once, started afresh every tenth of the
+# round, so that a thread's workspace not freed when the thread ends shows as
+# growth. Reports go to /dev/null. Resident memory is sampled after a full
+# collection every tenth of each round; in each round the largest sample after
+# the first may exceed the first one by at most the round's bound.
 require "bigdecimal"
 
 ext_dir = ARGV.fetch(0) { abort "usage: soak.rb EXT_DIR [CALLS]" }
 CALLS = Integer(ARGV.fetch(1, "100000"))
 GROWTH_BOUND_KIB = 1024
+# Six allocating threads move the heap around by up to about 2 MiB between
+# samples; a workspace (about 600 KB) kept past its thread's end would add
+# 2.4 MB every tenth.
+PARALLEL_GROWTH_BOUND_KIB = 4096
+THREADS = 4
+RACTORS = 2
+TENTHS = 10
 
 $LOAD_PATH.unshift(File.expand_path(ext_dir))
 require "Corvelanth"
@@ -34,81 +44,124 @@ end
 
 class SoakError < StandardError; end
 
-rng = Random.new(1)
-random_cities = ->(count, span) { Array.new(count) { [rng.rand(span), rng.rand(span)] } }
-five = [[7, 2], [19, 11], [4, 14], [3, 12], [0, 20]]
+# The calls, in a shuffled schedule of weighted cases: [name, cities, robot,
+# exception class or nil]. Made afresh by every Ractor, since the converting
+# coordinates hold blocks, which cannot be shared between Ractors.
+def soak_schedule
+  rng = Random.new(1)
+  random_cities = ->(count, span) { Array.new(count) { [rng.rand(span), rng.rand(span)] } }
+  five = [[7, 2], [19, 11], [4, 14], [3, 12], [0, 20]]
 
-# [name, weight, cities, robot]: calls that return a route.
-good = [
-  ["five cities", 40, five, [2, 14]],
-  ["one city", 10, [[3, 4]], [0, 0]],
-  ["twenty floats", 20, random_cities.(20, 100.0), [50, 50]],
-  ["mixed numerics", 10, [[Rational(1, 3), BigDecimal("2.5")], [Complex(7, 0), 7.25], [4, 4]], [0, 0]],
-  ["unplaceable cities", 10, [[20_000, 0], [-20_000, 0], [Float::NAN, 1], [1, 1]], [0, 0]],
-  ["converting coordinates", 5, five.map { |x, y| [SoakCoordinate.new { x.to_f }, y] }, [2, 14]],
-  ["sixty cities", 2, random_cities.(60, 1000.0), [500, 500]],
-  ["two hundred cities", 1, random_cities.(200, 1000.0), [0, 0]],
-]
-# [name, weight, cities, robot, exception class]: calls that raise.
-bad = [
-  ["no cities", 10, [], [0, 0], Corvelanth::UnreachableError],
-  ["unreachable", 5, [[40_000, 0]], [0, 0], Corvelanth::UnreachableError],
-  ["too many cities", 5, Array.new(201) { [0, 0] }, [0, 0], Corvelanth::TooManyCitiesError],
-  ["city not an array", 10, [[1, 2], "3,4"], [0, 0], TypeError],
-  ["robot not an array", 5, five, nil, TypeError],
-  ["short city", 10, [[1, 2], [3]], [0, 0], ArgumentError],
-  ["string coordinate", 10, [[1, "2"]], [0, 0], TypeError],
-  ["raising conversion", 10, [[1, 2], [SoakCoordinate.new { raise SoakError, "refused" }, 1]], [0, 0], SoakError],
-  ["re-entrant conversion", 5,
-   [[SoakCoordinate.new { Corvelanth.solve([[1, 1]], [0, 0]); raise SoakError, "after solving" }, 1]], [0, 0],
-   SoakError],
-]
+  # [name, weight, cities, robot]: calls that return a route.
+  good = [
+    ["five cities", 40, five, [2, 14]],
+    ["one city", 10, [[3, 4]], [0, 0]],
+    ["twenty floats", 20, random_cities.(20, 100.0), [50, 50]],
+    ["mixed numerics", 10, [[Rational(1, 3), BigDecimal("2.5")], [Complex(7, 0), 7.25], [4, 4]], [0, 0]],
+    ["unplaceable cities", 10, [[20_000, 0], [-20_000, 0], [Float::NAN, 1], [1, 1]], [0, 0]],
+    ["converting coordinates", 5, five.map { |x, y| [SoakCoordinate.new { x.to_f }, y] }, [2, 14]],
+    ["sixty cities", 2, random_cities.(60, 1000.0), [500, 500]],
+    ["two hundred cities", 1, random_cities.(200, 1000.0), [0, 0]],
+  ]
+  # [name, weight, cities, robot, exception class]: calls that raise.
+  bad = [
+    ["no cities", 10, [], [0, 0], Corvelanth::UnreachableError],
+    ["unreachable", 5, [[40_000, 0]], [0, 0], Corvelanth::UnreachableError],
+    ["too many cities", 5, Array.new(201) { [0, 0] }, [0, 0], Corvelanth::TooManyCitiesError],
+    ["city not an array", 10, [[1, 2], "3,4"], [0, 0], TypeError],
+    ["robot not an array", 5, five, nil, TypeError],
+    ["short city", 10, [[1, 2], [3]], [0, 0], ArgumentError],
+    ["string coordinate", 10, [[1, "2"]], [0, 0], TypeError],
+    ["raising conversion", 10, [[1, 2], [SoakCoordinate.new { raise SoakError, "refused" }, 1]], [0, 0], SoakError],
+    ["re-entrant conversion", 5,
+     [[SoakCoordinate.new { Corvelanth.solve([[1, 1]], [0, 0]); raise SoakError, "after solving" }, 1]], [0, 0],
+     SoakError],
+  ]
+  cases = good.map { |name, weight, cities, robot| [name, weight, cities, robot, nil] } + bad
+  cases.flat_map { |name, weight, *call| [[name, *call]] * weight }.shuffle(random: rng)
+end
 
-# Expected routes, from one call each before the run.
+# Makes calls `from`...`to` of the schedule (cyclically), checking each
+# against the expected routes; returns [routes, raised, failures].
+def soak_calls(schedule, expected, from, to)
+  solved = raised = 0
+  failures = []
+  (from...to).each do |i|
+    name, cities, robot, error = schedule[i % schedule.size]
+    begin
+      route = Corvelanth.solve(cities, robot)
+      if error
+        failures << "#{name}: returned #{route.inspect} instead of raising #{error}"
+      elsif route != expected[name]
+        failures << "#{name}: #{route.inspect} instead of #{expected[name].inspect}"
+      end
+      solved += 1
+    rescue StandardError => e
+      failures << "#{name}: raised #{e.class}: #{e.message}" unless error && e.instance_of?(error)
+      raised += 1
+    end
+    break if failures.size > 10
+  end
+  [solved, raised, failures.first(10)]
+end
+
+# The calls of one tenth of a round on fresh threads and fresh Ractors, each
+# making `share` calls; returns each worker's [routes, raised, failures].
+def parallel_tenth(schedule, expected, tenth, share)
+  threads = Array.new(THREADS) do |i|
+    Thread.new { soak_calls(schedule, expected, (i * 7919) + (tenth * share), (i * 7919) + ((tenth + 1) * share)) }
+  end
+  ractors = Array.new(RACTORS) do |i|
+    from = ((THREADS + i) * 7919) + (tenth * share)
+    # Each Ractor makes its own schedule: the converting coordinates hold blocks.
+    Ractor.new(expected, from, from + share) { |routes, first, last| soak_calls(soak_schedule, routes, first, last) }
+  end
+  threads.map(&:value) + ractors.map(&:take)
+end
+
 log = STDERR.dup
 STDOUT.reopen(File::NULL, "w")
 STDERR.reopen(File::NULL, "w")
-expected = good.to_h { |name, _, cities, robot| [name, Corvelanth.solve(cities, robot)] }
+schedule = soak_schedule
+# Expected routes, from one call each before the run.
+expected = schedule.reject { |*, error| error }.uniq(&:first).to_h { |name, cities, robot| [name, Corvelanth.solve(cities, robot)] }
+Ractor.make_shareable(expected)
+Warning[:experimental] = false # Ractors are still experimental in Ruby 3.1.
 
-schedule = (good.flat_map { |c| [c] * c[1] } + bad.flat_map { |c| [c] * c[1] }).shuffle(random: rng)
-samples = []
-failures = []
-solved = raised = 0
-sample_every = CALLS / 10
-started = Process.clock_gettime(Process::CLOCK_MONOTONIC)
-
-CALLS.times do |i|
-  name, _, cities, robot, error = schedule[i % schedule.size]
-  begin
-    route = Corvelanth.solve(cities, robot)
-    if error
-      failures << "#{name}: returned #{route.inspect} instead of raising #{error}"
-    elsif route != expected[name]
-      failures << "#{name}: #{route.inspect} instead of #{expected[name].inspect}"
+share = CALLS / TENTHS
+# [title, growth bound, the calls of one tenth]
+rounds = [
+  ["one thread", GROWTH_BOUND_KIB, ->(tenth) { [soak_calls(schedule, expected, tenth * share, (tenth + 1) * share)] }],
+  ["#{THREADS} threads and #{RACTORS} Ractors", PARALLEL_GROWTH_BOUND_KIB,
+   ->(tenth) { parallel_tenth(schedule, expected, tenth, share) }],
+]
+status = 0
+rounds.each do |title, bound, tenth_of_calls|
+  started = Process.clock_gettime(Process::CLOCK_MONOTONIC)
+  samples = []
+  solved = raised = 0
+  failures = []
+  TENTHS.times do |tenth|
+    tenth_of_calls.call(tenth).each do |routes, raises, wrong|
+      solved += routes
+      raised += raises
+      failures.concat(wrong)
     end
-    solved += 1
-  rescue StandardError => e
-    failures << "#{name}: raised #{e.class}: #{e.message}" unless error && e.instance_of?(error)
-    raised += 1
+    GC.start
+    samples << resident_kib
   end
-  break if failures.size > 10
-
-  next unless ((i + 1) % sample_every).zero?
-
-  GC.start
-  samples << resident_kib
+  elapsed = Process.clock_gettime(Process::CLOCK_MONOTONIC) - started
+  baseline = samples.first
+  peak = samples.drop(1).max || baseline
+  log.puts format("soak (%s): %d calls (%d routes, %d raised) in %.1f s; resident %d KiB after the first tenth, " \
+                  "at most %d KiB after (bound +%d KiB)", title, solved + raised, solved, raised, elapsed, baseline,
+                  peak, bound)
+  log.puts "soak (#{title}): resident KiB by tenth: #{samples.join(' ')}"
+  failures.first(10).each { |f| log.puts "soak (#{title}): wrong outcome: #{f}" }
+  status = 1 unless failures.empty?
+  if peak - baseline > bound
+    log.puts "soak (#{title}): resident memory grew by #{peak - baseline} KiB"
+    status = 1
+  end
 end
-
-elapsed = Process.clock_gettime(Process::CLOCK_MONOTONIC) - started
-baseline = samples.first
-peak = samples.drop(1).max || baseline
-log.puts format("soak: %d calls (%d routes, %d raised) in %.1f s; resident %d KiB after the first tenth, " \
-                "at most %d KiB after (bound +%d KiB)", solved + raised, solved, raised, elapsed, baseline, peak,
-                GROWTH_BOUND_KIB)
-log.puts "soak: resident KiB by tenth: #{samples.join(' ')}"
-failures.first(10).each { |f| log.puts "soak: wrong outcome: #{f}" }
-if peak - baseline > GROWTH_BOUND_KIB
-  log.puts "soak: resident memory grew by #{peak - baseline} KiB"
-  exit 1
-end
-exit(failures.empty? ? 0 : 1)
+exit status
