@@ -106,7 +106,8 @@ module RubyFuzz
     include Scripted
   end
 
-  # A plain object with to_ary and to_a, which no argument reader may call.
+  # A plain object with to_ary (which the argument readers call, once) and to_a
+  # (which they never call).
   class ArrayLike
     def initialize(graph, id, target)
       @graph = graph
@@ -260,9 +261,22 @@ module RubyFuzz
     end
   end
 
+  # `value` as the binding reads a list: an Array as it is, else what its
+  # to_ary gives (the object's own code: whatever it raises, the call raises).
+  def model_array(value)
+    return value if Array === value
+
+    if RESPONDS.bind_call(value, :to_ary, true)
+      converted = value.to_ary
+      return converted if Array === converted
+      raise ModelRaise.new(TypeError, /to_ary gives/) unless converted.nil?
+    end
+    raise ModelRaise.new(TypeError, /\Awrong argument type .* \(expected Array\)\z/)
+  end
+
   # Elements 0 and 1 of a pair, read and converted in the binding's order.
-  def model_pair(pair, what)
-    raise ModelRaise.new(TypeError, /\Awrong argument type .* \(expected Array\)\z/) unless Array === pair
+  def model_pair(value, what)
+    pair = model_array(value)
     raise ModelRaise.new(ArgumentError, "#{what} must have two coordinates") if ARY_SIZE.bind_call(pair) < 2
 
     x = model_float(ARY_AT.bind_call(pair, 0))
@@ -283,11 +297,11 @@ module RubyFuzz
         raise ModelRaise.new(TypeError, /\Areport: must be nil, false or respond to write/)
       end
     end
-    cities, robot = args
-    raise ModelRaise.new(TypeError, /\Awrong argument type .* \(expected Array\)\z/) unless Array === cities
+    cities = model_array(args[0])
+    robot = args[1]
 
     count = ARY_SIZE.bind_call(cities)
-    raise ModelRaise.new(RuntimeError, "too many cities") if count > 200
+    raise ModelRaise.new(Corvelanth::TooManyCitiesError, "too many cities") if count > 200
 
     plain = Array.new(count) { |i| model_pair(ARY_AT.bind_call(cities, i), "city #{i}") }
     [plain, model_pair(robot, "robot")]
