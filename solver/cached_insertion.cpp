@@ -198,6 +198,59 @@ CORVELANTH_AVX512 Cheapest cheapest_avx512(const double* to_c, const int* route,
     for (int l = 0; l < 8; ++l) best.pos = costs[l] == best.cost && positions[l] < best.pos ? positions[l] : best.pos;
     return best;
 }
+
+// to_c[route[q + l]] in the lanes below `count` of four, 0 in the others;
+// masked lanes read no memory.
+CORVELANTH_AVX2 inline __m256d gather_route_avx2(const double* to_c, const int* route, int q, int count) {
+    const __m128i live = _mm_cmpgt_epi32(_mm_set1_epi32(count), _mm_setr_epi32(0, 1, 2, 3));
+    const __m128i nodes = _mm_maskload_epi32(route + q, live);
+    const __m256d lanes = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(live));
+    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), to_c, nodes, lanes, 8);
+}
+
+// cheapest_avx512 with four lanes of AVX2: the same positions, costs (the
+// same operands and IEEE operations in the same order), per-lane strict `<`
+// minima over ascending positions and the same reduction, so the same
+// result by the argument at the top. Masks are all-ones or all-zero 64-bit
+// lanes; the neighbour of lane 3 comes from lane 0 of the next gather.
+CORVELANTH_AVX2 Cheapest cheapest_avx2(const double* to_c, const int* route, const double* edge_length, int to,
+                                       int skip) {
+    const __m256i iota = _mm256_setr_epi64x(0, 1, 2, 3);
+    const __m256i skipped = _mm256_set1_epi64x(skip);
+    const __m256i one = _mm256_set1_epi64x(1);
+    __m256d low_cost = _mm256_set1_pd(COST_CEILING);
+    __m256d low_pos = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    __m256d from_a = gather_route_avx2(to_c, route, 0, to + 1);
+    for (int q = 0; q < to; q += 4) {
+        const __m256i at = _mm256_add_epi64(_mm256_set1_epi64x(q), iota);
+        const __m256i in_range = _mm256_cmpgt_epi64(_mm256_set1_epi64x(to - q), iota);
+        // Positions skip - 1 and skip are left out; those after them count one lower.
+        const __m256i left_out =
+            _mm256_or_si256(_mm256_cmpeq_epi64(at, skipped), _mm256_cmpeq_epi64(_mm256_add_epi64(at, one), skipped));
+        const __m256i live = _mm256_andnot_si256(left_out, in_range);
+        // cmpgt gives -1 where at > skip: adding it subtracts one.
+        const __m256i pos = _mm256_add_epi64(at, _mm256_cmpgt_epi64(at, skipped));
+        const __m256d next = gather_route_avx2(to_c, route, q + 4, to + 1 - (q + 4));
+        const __m256d from_b = _mm256_shuffle_pd(from_a, _mm256_permute2f128_pd(from_a, next, 0x21), 0x5);
+        const __m256d edge = _mm256_maskload_pd(edge_length + q, in_range);
+        const __m256d cost = _mm256_add_pd(from_a, _mm256_sub_pd(from_b, edge));
+        const __m256d lower = _mm256_and_pd(_mm256_castsi256_pd(live), _mm256_cmp_pd(cost, low_cost, _CMP_LT_OQ));
+        low_cost = _mm256_blendv_pd(low_cost, cost, lower);
+        low_pos = _mm256_blendv_pd(low_pos, _mm256_castsi256_pd(pos), lower);
+        from_a = next;
+    }
+    alignas(32) double costs[4];
+    alignas(32) long long positions[4];
+    _mm256_store_pd(costs, low_cost);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(positions), _mm256_castpd_si256(low_pos));
+    Cheapest best;
+    for (int l = 0; l < 4; ++l) best.cost = costs[l] < best.cost ? costs[l] : best.cost;
+    best.pos = TABLE_SLOTS;
+    for (int l = 0; l < 4; ++l) {
+        best.pos = costs[l] == best.cost && positions[l] < best.pos ? static_cast<int>(positions[l]) : best.pos;
+    }
+    return best;
+}
 #endif
 
 // The cheapest position of city c: the lowest cost below the ceiling, the
@@ -210,6 +263,11 @@ int cheapest_position(const DistanceTable& d, const RouteLists& lists, const Ins
 #ifdef CORVELANTH_WIDE_LOOPS
     if (simd_path() == SimdPath::AVX512) {
         Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, len + 1);
+        best.take(to_c[route[len - 1]], len - 1);
+        return best.pos;
+    }
+    if (simd_path() == SimdPath::AVX2) {
+        Cheapest best = cheapest_avx2(to_c, route, s.edge_length, len - 1, len + 1);
         best.take(to_c[route[len - 1]], len - 1);
         return best.pos;
     }
@@ -231,6 +289,12 @@ int cheapest_position_without(const DistanceTable& d, const RouteLists& lists, c
 #ifdef CORVELANTH_WIDE_LOOPS
     if (simd_path() == SimdPath::AVX512) {
         Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, k);
+        best.take(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
+        best.take(to_c[route[len - 1]], len - 2);
+        return best.pos;
+    }
+    if (simd_path() == SimdPath::AVX2) {
+        Cheapest best = cheapest_avx2(to_c, route, s.edge_length, len - 1, k);
         best.take(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
         best.take(to_c[route[len - 1]], len - 2);
         return best.pos;
