@@ -198,6 +198,59 @@ CORVELANTH_AVX512 Cheapest cheapest_avx512(const double* to_c, const int* route,
     for (int l = 0; l < 8; ++l) best.pos = costs[l] == best.cost && positions[l] < best.pos ? positions[l] : best.pos;
     return best;
 }
+
+// to_c[route[q + l]] in the lanes below `count` of four, 0 in the others;
+// masked lanes read no memory.
+CORVELANTH_AVX2 inline __m256d gather_route_avx2(const double* to_c, const int* route, int q, int count) {
+    const __m128i live = _mm_cmpgt_epi32(_mm_set1_epi32(count), _mm_setr_epi32(0, 1, 2, 3));
+    const __m128i nodes = _mm_maskload_epi32(route + q, live);
+    const __m256d lanes = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(live));
+    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), to_c, nodes, lanes, 8);
+}
+
+// cheapest_avx512 with four lanes of AVX2: the same positions, costs (the
+// same operands and IEEE operations in the same order), per-lane strict `<`
+// minima over ascending positions and the same reduction, so the same
+// result by the argument at the top. Masks are all-ones or all-zero 64-bit
+// lanes; the neighbour of lane 3 comes from lane 0 of the next gather.
+CORVELANTH_AVX2 Cheapest cheapest_avx2(const double* to_c, const int* route, const double* edge_length, int to,
+                                       int skip) {
+    const __m256i iota = _mm256_setr_epi64x(0, 1, 2, 3);
+    const __m256i skipped = _mm256_set1_epi64x(skip);
+    const __m256i one = _mm256_set1_epi64x(1);
+    __m256d low_cost = _mm256_set1_pd(COST_CEILING);
+    __m256d low_pos = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    __m256d from_a = gather_route_avx2(to_c, route, 0, to + 1);
+    for (int q = 0; q < to; q += 4) {
+        const __m256i at = _mm256_add_epi64(_mm256_set1_epi64x(q), iota);
+        const __m256i in_range = _mm256_cmpgt_epi64(_mm256_set1_epi64x(to - q), iota);
+        // Positions skip - 1 and skip are left out; those after them count one lower.
+        const __m256i left_out =
+            _mm256_or_si256(_mm256_cmpeq_epi64(at, skipped), _mm256_cmpeq_epi64(_mm256_add_epi64(at, one), skipped));
+        const __m256i live = _mm256_andnot_si256(left_out, in_range);
+        // cmpgt gives -1 where at > skip: adding it subtracts one.
+        const __m256i pos = _mm256_add_epi64(at, _mm256_cmpgt_epi64(at, skipped));
+        const __m256d next = gather_route_avx2(to_c, route, q + 4, to + 1 - (q + 4));
+        const __m256d from_b = _mm256_shuffle_pd(from_a, _mm256_permute2f128_pd(from_a, next, 0x21), 0x5);
+        const __m256d edge = _mm256_maskload_pd(edge_length + q, in_range);
+        const __m256d cost = _mm256_add_pd(from_a, _mm256_sub_pd(from_b, edge));
+        const __m256d lower = _mm256_and_pd(_mm256_castsi256_pd(live), _mm256_cmp_pd(cost, low_cost, _CMP_LT_OQ));
+        low_cost = _mm256_blendv_pd(low_cost, cost, lower);
+        low_pos = _mm256_blendv_pd(low_pos, _mm256_castsi256_pd(pos), lower);
+        from_a = next;
+    }
+    alignas(32) double costs[4];
+    alignas(32) long long positions[4];
+    _mm256_store_pd(costs, low_cost);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(positions), _mm256_castpd_si256(low_pos));
+    Cheapest best;
+    for (int l = 0; l < 4; ++l) best.cost = costs[l] < best.cost ? costs[l] : best.cost;
+    best.pos = TABLE_SLOTS;
+    for (int l = 0; l < 4; ++l) {
+        best.pos = costs[l] == best.cost && positions[l] < best.pos ? static_cast<int>(positions[l]) : best.pos;
+    }
+    return best;
+}
 #endif
 
 // The cheapest position of city c: the lowest cost below the ceiling, the
@@ -210,6 +263,11 @@ int cheapest_position(const DistanceTable& d, const RouteLists& lists, const Ins
 #ifdef CORVELANTH_WIDE_LOOPS
     if (simd_path() == SimdPath::AVX512) {
         Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, len + 1);
+        best.take(to_c[route[len - 1]], len - 1);
+        return best.pos;
+    }
+    if (simd_path() == SimdPath::AVX2) {
+        Cheapest best = cheapest_avx2(to_c, route, s.edge_length, len - 1, len + 1);
         best.take(to_c[route[len - 1]], len - 1);
         return best.pos;
     }
@@ -231,6 +289,12 @@ int cheapest_position_without(const DistanceTable& d, const RouteLists& lists, c
 #ifdef CORVELANTH_WIDE_LOOPS
     if (simd_path() == SimdPath::AVX512) {
         Cheapest best = cheapest_avx512(to_c, route, s.edge_length, len - 1, k);
+        best.take(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
+        best.take(to_c[route[len - 1]], len - 2);
+        return best.pos;
+    }
+    if (simd_path() == SimdPath::AVX2) {
+        Cheapest best = cheapest_avx2(to_c, route, s.edge_length, len - 1, k);
         best.take(to_c[route[k - 1]] + (to_c[route[k + 1]] - joined), k - 1);
         best.take(to_c[route[len - 1]], len - 2);
         return best.pos;
@@ -458,6 +522,124 @@ CORVELANTH_AVX512 PassResult update_windows_avx512(const DistanceTable& d, const
     }
     return r;
 }
+
+// merge_avx512 for four windows with AVX2: masks are all-ones or all-zero
+// 64-bit lanes, positions 64-bit integers.
+CORVELANTH_AVX2 inline void merge_avx2(__m256d cost, __m256i pos, __m256d& c0, __m256i& p0, __m256d& c1, __m256i& p1) {
+    const __m256d before_second = _mm256_or_pd(
+        _mm256_cmp_pd(cost, c1, _CMP_LT_OQ),
+        _mm256_and_pd(_mm256_cmp_pd(cost, c1, _CMP_EQ_OQ), _mm256_castsi256_pd(_mm256_cmpgt_epi64(p1, pos))));
+    const __m256d before_first = _mm256_or_pd(
+        _mm256_cmp_pd(cost, c0, _CMP_LT_OQ),
+        _mm256_and_pd(_mm256_cmp_pd(cost, c0, _CMP_EQ_OQ), _mm256_castsi256_pd(_mm256_cmpgt_epi64(p0, pos))));
+    const __m256d new_first = _mm256_and_pd(before_second, before_first);
+    const __m256d new_second = _mm256_andnot_pd(before_first, before_second);
+    c1 = _mm256_blendv_pd(_mm256_blendv_pd(c1, c0, new_first), cost, new_second);
+    p1 = _mm256_castpd_si256(
+        _mm256_blendv_pd(_mm256_blendv_pd(_mm256_castsi256_pd(p1), _mm256_castsi256_pd(p0), new_first),
+                         _mm256_castsi256_pd(pos), new_second));
+    c0 = _mm256_blendv_pd(c0, cost, new_first);
+    p0 = _mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(p0), _mm256_castsi256_pd(pos), new_first));
+}
+
+// The low 32 bits of each 64-bit lane, packed into four 32-bit lanes.
+CORVELANTH_AVX2 inline __m128i narrow_avx2(__m256i v) {
+    return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+}
+
+// update_windows_avx512 with four slots per step in AVX2: the same gathers,
+// costs (same operands and IEEE operations), lost-entry masks, shift and
+// merges lane by lane, the same running (cost, position, slot) minimum per
+// lane and the same lexicographic reduction, so the same windows, rescan
+// list (ascending) and best slot. Positions are widened to 64 bits (signed,
+// so END's -1 stays -1) and narrowed back when stored.
+template <bool X_LAST>
+CORVELANTH_AVX2 PassResult update_windows_avx2(const DistanceTable& d, const RouteLists& lists, InsertionScratch& s,
+                                               int p) {
+    const int* route = lists.route;
+    const int pc = lists.pending_count;
+    const double* to_a = d[route[p]];
+    const double* to_x = d[route[p + 1]];
+    const double* to_b = d[route[X_LAST ? p + 1 : p + 2]];
+    const __m256d a_x = _mm256_set1_pd(s.edge_length[p]);
+    const __m256d x_b = _mm256_set1_pd(X_LAST ? 0.0 : s.edge_length[p + 1]);
+    const __m256i at = _mm256_set1_epi64x(p);
+    const __m256i next_pos = _mm256_set1_epi64x(p + 1);
+    const __m256i iota = _mm256_setr_epi64x(0, 1, 2, 3);
+    const __m128i iota32 = _mm_setr_epi32(0, 1, 2, 3);
+    __m256d best_cost = _mm256_set1_pd(COST_CEILING);
+    __m256i best_pos = _mm256_set1_epi64x(-1);
+    __m256i best_slot = _mm256_set1_epi64x(-1);
+    PassResult r;
+    for (int slot = 0; slot < pc; slot += 4) {
+        const __m128i live32 = _mm_cmpgt_epi32(_mm_set1_epi32(pc - slot), iota32);
+        const __m256d live = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(live32));
+        const __m128i c = _mm_maskload_epi32(lists.pending + slot, live32);
+        const __m256d x_c = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), to_x, c, live, 8);
+        const __m256d a_c = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), to_a, c, live, 8);
+        const __m256d before = _mm256_add_pd(a_c, _mm256_sub_pd(x_c, a_x));
+        __m256d after = x_c;
+        if (!X_LAST) {
+            const __m256d b_c = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), to_b, c, live, 8);
+            after = _mm256_add_pd(x_c, _mm256_sub_pd(b_c, x_b));
+        }
+        __m256d c0 = _mm256_maskload_pd(s.first_cost + slot, _mm256_castpd_si256(live));
+        __m256d c1 = _mm256_maskload_pd(s.second_cost + slot, _mm256_castpd_si256(live));
+        __m256i p0 = _mm256_cvtepi32_epi64(_mm_maskload_epi32(s.first_pos + slot, live32));
+        __m256i p1 = _mm256_cvtepi32_epi64(_mm_maskload_epi32(s.second_pos + slot, live32));
+        const __m256d lost_first = _mm256_and_pd(live, _mm256_castsi256_pd(_mm256_cmpeq_epi64(p0, at)));
+        const __m256d lost_second = _mm256_and_pd(live, _mm256_castsi256_pd(_mm256_cmpeq_epi64(p1, at)));
+        const __m256d rescan = _mm256_and_pd(lost_first, lost_second);
+        const __m256d only_first = _mm256_andnot_pd(lost_second, lost_first);
+        const __m256d only_second = _mm256_andnot_pd(lost_first, lost_second);
+        c0 = _mm256_blendv_pd(c0, c1, only_first);
+        p0 = _mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(p0), _mm256_castsi256_pd(p1), only_first));
+        c1 = _mm256_blendv_pd(c1, c0, only_second);
+        p1 = _mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(p1), _mm256_castsi256_pd(p0), only_second));
+        // cmpgt gives -1 where the position is after p: subtracting it adds one.
+        p0 = _mm256_sub_epi64(p0, _mm256_cmpgt_epi64(p0, at));
+        p1 = _mm256_sub_epi64(p1, _mm256_cmpgt_epi64(p1, at));
+        merge_avx2(before, at, c0, p0, c1, p1);
+        merge_avx2(after, next_pos, c0, p0, c1, p1);
+        const __m256d kept = _mm256_andnot_pd(rescan, live);
+        const __m128i kept32 = narrow_avx2(_mm256_castpd_si256(kept));
+        _mm256_maskstore_pd(s.first_cost + slot, _mm256_castpd_si256(kept), c0);
+        _mm256_maskstore_pd(s.second_cost + slot, _mm256_castpd_si256(kept), c1);
+        _mm_maskstore_epi32(s.first_pos + slot, kept32, narrow_avx2(p0));
+        _mm_maskstore_epi32(s.second_pos + slot, kept32, narrow_avx2(p1));
+        const __m256d lower =
+            _mm256_and_pd(kept, _mm256_or_pd(_mm256_cmp_pd(c0, best_cost, _CMP_LT_OQ),
+                                             _mm256_and_pd(_mm256_cmp_pd(c0, best_cost, _CMP_EQ_OQ),
+                                                           _mm256_castsi256_pd(_mm256_cmpgt_epi64(best_pos, p0)))));
+        best_cost = _mm256_blendv_pd(best_cost, c0, lower);
+        best_pos = _mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(best_pos), _mm256_castsi256_pd(p0), lower));
+        const __m256i slots = _mm256_add_epi64(_mm256_set1_epi64x(slot), iota);
+        best_slot =
+            _mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(best_slot), _mm256_castsi256_pd(slots), lower));
+        for (unsigned m = static_cast<unsigned>(_mm256_movemask_pd(rescan)); m != 0; m &= m - 1) {
+            s.rescan_slots[r.rescans++] = slot + __builtin_ctz(m);
+        }
+    }
+    alignas(32) double costs[4];
+    alignas(32) long long positions[4];
+    alignas(32) long long slots[4];
+    _mm256_store_pd(costs, best_cost);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(positions), best_pos);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(slots), best_slot);
+    for (int l = 0; l < 4; ++l) {
+        if (slots[l] < 0) continue;
+        const int lane_slot = static_cast<int>(slots[l]);
+        const int lane_pos = static_cast<int>(positions[l]);
+        const bool lower = r.best < 0 || precedes(costs[l], lane_pos, r.best_cost, r.best_pos) ||
+                           (costs[l] == r.best_cost && lane_pos == r.best_pos && lane_slot < r.best);
+        if (lower) {
+            r.best = lane_slot;
+            r.best_cost = costs[l];
+            r.best_pos = lane_pos;
+        }
+    }
+    return r;
+}
 #endif
 
 // Updates every pending slot's window after the insertion after route
@@ -469,6 +651,8 @@ int update_all_windows(const DistanceTable& d, const RouteLists& lists, Insertio
 #ifdef CORVELANTH_WIDE_LOOPS
     if (simd_path() == SimdPath::AVX512) {
         r = x_last ? update_windows_avx512<true>(d, lists, s, p) : update_windows_avx512<false>(d, lists, s, p);
+    } else if (simd_path() == SimdPath::AVX2) {
+        r = x_last ? update_windows_avx2<true>(d, lists, s, p) : update_windows_avx2<false>(d, lists, s, p);
     } else
 #endif
     {

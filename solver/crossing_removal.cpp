@@ -75,39 +75,6 @@ int next_straddling(const SweepScratch& s, int from, int end) {
     return end;
 }
 
-#ifdef CORVELANTH_WIDE_LOOPS
-// measure_sides, four positions at a time.
-CORVELANTH_AVX2 void measure_sides_avx(SweepScratch& s, int from, int m, Point a, Point b) {
-    const double abx = b.x - a.x;
-    const double aby = b.y - a.y;
-    int k = from;
-    const __m256d ax = _mm256_set1_pd(a.x), ay = _mm256_set1_pd(a.y);
-    const __m256d vx = _mm256_set1_pd(abx), vy = _mm256_set1_pd(aby);
-    for (; k + 4 <= m; k += 4) {
-        const __m256d ux = _mm256_sub_pd(_mm256_loadu_pd(s.route_x + k), ax);
-        const __m256d uy = _mm256_sub_pd(_mm256_loadu_pd(s.route_y + k), ay);
-        _mm256_storeu_pd(s.side_of + k, _mm256_sub_pd(_mm256_mul_pd(ux, vy), _mm256_mul_pd(uy, vx)));
-    }
-    for (; k < m; ++k) s.side_of[k] = cross(s.route_x[k] - a.x, s.route_y[k] - a.y, abx, aby);
-}
-
-// next_straddling, four positions at a time; LT_OQ is `<`, false for NaN.
-CORVELANTH_AVX2 int next_straddling_avx(const SweepScratch& s, int from, int end) {
-    const double* side_of = s.side_of;
-    int j = from;
-    const __m256d zero = _mm256_setzero_pd();
-    for (; j + 4 <= end; j += 4) {
-        const __m256d product = _mm256_mul_pd(_mm256_loadu_pd(side_of + j), _mm256_loadu_pd(side_of + j + 1));
-        const int below = _mm256_movemask_pd(_mm256_cmp_pd(product, zero, _CMP_LT_OQ));
-        if (below != 0) return j + __builtin_ctz(below);
-    }
-    for (; j < end; ++j) {
-        if (side_of[j] * side_of[j + 1] < 0) return j;
-    }
-    return end;
-}
-#endif
-
 // Reverses route positions a..b, nodes and coordinates together.
 void reverse_span(int* route, SweepScratch& s, int a, int b) {
     for (; a < b; ++a, --b) {
@@ -173,19 +140,61 @@ CORVELANTH_AVX512 void sweep_avx512(int* route, SweepScratch& s, int m) {
         }
     }
 }
+
+// side() of route positions k..k+3 for the line through A and B, as
+// measure_sides computes it; positions past the route read padding.
+CORVELANTH_AVX2 inline __m256d sides_avx2(const SweepScratch& s, int k, __m256d ax, __m256d ay, __m256d vx,
+                                          __m256d vy) {
+    const __m256d ux = _mm256_sub_pd(_mm256_loadu_pd(s.route_x + k), ax);
+    const __m256d uy = _mm256_sub_pd(_mm256_loadu_pd(s.route_y + k), ay);
+    return _mm256_sub_pd(_mm256_mul_pd(ux, vy), _mm256_mul_pd(uy, vx));
+}
+
+// sweep_avx512 with four lanes of AVX2: the same sides, products and `<`
+// (LT_OQ, false for NaN), tested in ascending order with lanes at
+// j >= m - 1 masked off, the same restart after a reversal, so the same
+// reversals as the plain sweep. The neighbour of lane 3 is lane 0 of the
+// next step's sides; it reads at most 7 entries of padding.
+CORVELANTH_AVX2 void sweep_avx2(int* route, SweepScratch& s, int m) {
+    const int end = m - 1;
+    const __m256d zero = _mm256_setzero_pd();
+    for (int i = 0; i < m - 3; ++i) {
+        const Point a = route_point(s, i);
+        const __m256d ax = _mm256_set1_pd(a.x), ay = _mm256_set1_pd(a.y);
+        int j = i + 2;
+        while (j < end) {
+            const Point b = route_point(s, i + 1);
+            const __m256d vx = _mm256_set1_pd(b.x - a.x), vy = _mm256_set1_pd(b.y - a.y);
+            __m256d here = sides_avx2(s, j, ax, ay, vx, vy);
+            int reversed_at = -1;
+            for (; j < end; j += 4) {
+                const __m256d next = sides_avx2(s, j + 4, ax, ay, vx, vy);
+                const __m256d after = _mm256_shuffle_pd(here, _mm256_permute2f128_pd(here, next, 0x21), 0x5);
+                const unsigned live = end - j >= 4 ? 0xfu : (1u << (end - j)) - 1;
+                unsigned below = live & static_cast<unsigned>(_mm256_movemask_pd(
+                                            _mm256_cmp_pd(_mm256_mul_pd(here, after), zero, _CMP_LT_OQ)));
+                for (; below != 0; below &= below - 1) {
+                    const int k = j + __builtin_ctz(below);
+                    if (sides_of_cd(a, b, route_point(s, k), route_point(s, k + 1)) < 0) {
+                        reversed_at = k;
+                        break;
+                    }
+                }
+                if (reversed_at >= 0) break;
+                here = next;
+            }
+            if (reversed_at < 0) break;
+            _mm256_zeroupper();  // reverse_span is plain code
+            reverse_span(route, s, i + 1, reversed_at);
+            j = reversed_at + 1;
+        }
+    }
+}
 #endif
 
 }  // namespace
 
 void uncross_route(const Point* points, int* route, int route_len, SweepScratch& scratch) {
-    void (*measure)(SweepScratch&, int, int, Point, Point) = measure_sides;
-    int (*straddling)(const SweepScratch&, int, int) = next_straddling;
-#ifdef CORVELANTH_WIDE_LOOPS
-    if (simd_path() != SimdPath::SSE2) {
-        measure = measure_sides_avx;
-        straddling = next_straddling_avx;
-    }
-#endif
     const int m = route_len;
     SweepScratch& s = scratch;
     for (int k = 0; k < m; ++k) {
@@ -197,15 +206,19 @@ void uncross_route(const Point* points, int* route, int route_len, SweepScratch&
         sweep_avx512(route, s, m);
         return;
     }
+    if (simd_path() == SimdPath::AVX2) {
+        sweep_avx2(route, s, m);
+        return;
+    }
 #endif
     for (int i = 0; i < m - 3; ++i) {
         const Point a = route_point(s, i);
-        measure(s, i + 2, m, a, route_point(s, i + 1));
-        for (int j = straddling(s, i + 2, m - 1); j < m - 1; j = straddling(s, j + 1, m - 1)) {
+        measure_sides(s, i + 2, m, a, route_point(s, i + 1));
+        for (int j = next_straddling(s, i + 2, m - 1); j < m - 1; j = next_straddling(s, j + 1, m - 1)) {
             if (!(sides_of_cd(a, route_point(s, i + 1), route_point(s, j), route_point(s, j + 1)) < 0)) continue;
             // Reversing i+1..j turns edges (A,B),(C,D) into (A,C),(B,D).
             reverse_span(route, s, i + 1, j);
-            measure(s, j + 1, m, a, route_point(s, i + 1));
+            measure_sides(s, j + 1, m, a, route_point(s, i + 1));
         }
     }
 }
