@@ -1,6 +1,10 @@
-# The gem as a user installs it, the signature, and the route picture example.
+# The gem as a user installs it, the development bundle, the documented API,
+# the signature, and the route picture.
 require_relative "test_helper"
+require "fileutils"
+require "json"
 require "rexml/document"
+require "rubygems/package"
 require "tmpdir"
 
 ROOT = File.expand_path("../..", __dir__)
@@ -13,6 +17,10 @@ class TestPackaging < Minitest::Test
       gem_file = File.join(dir, "corvelanth.gem")
       _, err, status = Open3.capture3("gem", "build", "-C", ROOT, "corvelanth.gemspec", "--output", gem_file, chdir: dir)
       assert status.success?, err
+      spec = Gem::Package.new(gem_file).spec
+      # No invented addresses: the project has no public home yet.
+      assert_equal [{ "rubygems_mfa_required" => "true" }, nil], [spec.metadata, spec.homepage]
+      assert_empty %w[.yardopts sig/corvelanth.rbs lib/corvelanth/native_docs.rb] - spec.files
 
       home = File.join(dir, "home")
       env = { "GEM_HOME" => home, "GEM_PATH" => home, "RUBYOPT" => nil, "RUBYLIB" => nil }
@@ -53,6 +61,66 @@ class TestPackaging < Minitest::Test
       assert status.success?, err
       %w[cities robot report: Corvelanth::Route Corvelanth::TooManyCitiesError].each { |word| assert_includes out, word }
     end
+  end
+
+  # Every library the Ruby tests load, and the rbs and yard they run, resolve
+  # from the Gemfile with installed gems only, and the Rakefile loads under it.
+  def test_development_bundle_resolves_offline
+    Dir.mktmpdir do |dir|
+      %w[Gemfile corvelanth.gemspec Rakefile lib/corvelanth/version.rb].each do |file|
+        FileUtils.mkdir_p(File.dirname(File.join(dir, file)))
+        FileUtils.cp(File.join(ROOT, file), File.join(dir, file))
+      end
+      env = { "BUNDLE_GEMFILE" => File.join(dir, "Gemfile"), "BUNDLE_APP_CONFIG" => File.join(dir, ".bundle"),
+              "RUBYOPT" => nil, "RUBYLIB" => nil }
+      out, status = Open3.capture2e(env, "bundle", "lock", "--local", chdir: dir)
+      assert status.success?, out
+
+      sources = Dir[File.join(ROOT, "test", "{ruby,fuzz}", "*.rb")].map { |f| File.read(f) }.join
+      libraries = sources.scan(/^\s*require "([^"]+)"/).flatten.uniq.grep_v(/\Acorvelanth\b/i) + %w[rbs yard]
+      out, status = Open3.capture2e(env, "bundle", "exec", RbConfig.ruby, "-e", "ARGV.each { |l| require l }; exit!(0)",
+                                    *libraries, chdir: dir)
+      assert status.success?, out
+      out, status = Open3.capture2e(env, "bundle", "exec", "rake", "-T", chdir: dir)
+      assert status.success?, out
+      %w[build compile install test].each { |task| assert_match(/^rake #{task} /, out) }
+    end
+  end
+
+  # Every public method and class the loaded gem defines, and every constant
+  # of Corvelanth itself, is documented once for YARD.
+  def test_yard_documents_the_public_api
+    script = <<~'RUBY'
+      require "json"
+      require "yard"
+      YARD::CLI::Yardoc.run("--no-output", "--no-save", "--no-stats", "--quiet")
+      require "corvelanth"
+      require "corvelanth/command"
+      api = []
+      walk = lambda do |mod|
+        api << mod.name
+        api.concat(mod.singleton_class.public_instance_methods(false).map { |m| "#{mod.name}.#{m}" })
+        api.concat(mod.public_instance_methods(false).map { |m| "#{mod.name}##{m}" }) if mod.is_a?(Class)
+        mod.constants.map { |c| mod.const_get(c) }.grep(Module).select { |m| m.name.start_with?("#{mod.name}::") }
+           .each { |m| walk.call(m) }
+      end
+      walk.call(Corvelanth)
+      api.concat((Corvelanth.constants - Corvelanth.constants.grep(->(c) { Corvelanth.const_get(c).is_a?(Module) }))
+                   .map { |c| "Corvelanth::#{c}" })
+      problems = api.uniq.filter_map do |path|
+        object = YARD::Registry.at(path)
+        next "#{path}: unknown to YARD" unless object
+        next "#{path}: undocumented" if object.docstring.blank?
+        "#{path}: documented in #{object.files.map(&:first).uniq.join(" and ")}" if object.is_a?(YARD::CodeObjects::MethodObject) && object.files.map(&:first).uniq.size > 1
+      end
+      puts JSON.generate(api: api.size, problems: problems)
+    RUBY
+    out, err, status = Open3.capture3({ "RUBYOPT" => nil }, RbConfig.ruby, "-I", File.join(ROOT, "lib"), "-e", script,
+                                      chdir: ROOT)
+    assert status.success?, err
+    result = JSON.parse(out.lines.last)
+    assert_operator result["api"], :>, 20
+    assert_empty result["problems"]
   end
 
   def test_signature_is_valid
