@@ -8,6 +8,7 @@ require "rubygems/package"
 require "tmpdir"
 
 ROOT = File.expand_path("../..", __dir__)
+require_relative "../../lib/corvelanth/svg"
 
 class TestPackaging < Minitest::Test
   include CorvelanthTestHelpers
@@ -142,11 +143,8 @@ class TestPackaging < Minitest::Test
       assert_includes out, "travel\t41.5421\n"
 
       doc = REXML::Document.new(File.read(svg_path))
-      nodes = {}
-      REXML::XPath.each(doc, "//circle[@data-node]") { |c| nodes[[c["cx"], c["cy"]]] = Integer(c["data-node"]) }
-      vertices = REXML::XPath.first(doc, "//polyline[@id='route']")["points"].split.map { |p| p.split(",") }
-      assert_equal [5, 4, 2, 3, 0, 1], vertices.map { |v| nodes.fetch(v) }
-      assert_includes REXML::XPath.match(doc, "//text").map(&:text).join("\n"), "travel 41.5421"
+      assert_equal [5, 4, 2, 3, 0, 1], route_nodes(doc)
+      assert_includes REXML::XPath.first(doc, "//text[@class='title']").text, "5 stops · travel 41.5421"
     end
   end
 
@@ -163,7 +161,53 @@ class TestPackaging < Minitest::Test
     end
   end
 
+  # Labels escaped, nil labels left out, finite placed points alone setting
+  # the scale, the start and a given finish marked, every point shape read.
+  def test_svg_escapes_labels_and_scales_from_finite_placed_points
+    pair = Struct.new(:x, :y)
+    xy = Object.new
+    def xy.x = 40
+    def xy.y = 30
+    cities = [[0, 0], { x: 40, y: 0 }, pair.new(0, 30), [1e308, -1e308], [Float::NAN, 1], xy]
+    route = Struct.new(:order, :travel, :unplaced).new([6, 0, 1, 5, 2, 7], 150.0, [3, 4])
+    labels = ->(node) { node == 2 ? nil : %(<#{node}> & "q's") }
+    svg = Corvelanth::SVG.draw(cities, { "x" => 10, "y" => 10 }, route, labels: labels, finish: [20, 20], improve: 300)
+    doc = REXML::Document.new(svg)
+
+    assert_equal [6, 0, 1, 5, 2, 7], route_nodes(doc)
+    coordinates = REXML::XPath.match(doc, "//circle[@data-node] | //rect[@class='end']")
+                              .flat_map { |e| %w[cx cy x y].filter_map { |a| e[a] } }
+    assert coordinates.all? { |c| Float(c).finite? }, "every coordinate finite: #{coordinates}"
+    width, height = REXML::XPath.first(doc, "/svg")["viewBox"].split.drop(2).map { |v| Float(v) }
+    # 40 by 30 units of placed points (the far city sets nothing): the canvas takes their aspect.
+    assert_in_delta 4.0 / 3, width / height, 0.2
+    far = REXML::XPath.first(doc, "//circle[@data-node='3']")
+    assert_equal "unplaced", far["class"]
+    assert (0..width).cover?(Float(far["cx"])) && (0..height).cover?(Float(far["cy"])), "drawn at the edge"
+    assert_nil REXML::XPath.first(doc, "//circle[@data-node='4']"), "no finite place, no dot"
+
+    assert_equal [%w[start 6], %w[end 7]], REXML::XPath.match(doc, "//*[@class='start' or @class='end']")
+                                                       .map { |e| [e["class"], e["data-node"]] }
+    texts = REXML::XPath.match(doc, "//text[@class='label']").to_h { |t| [Integer(t["data-node"]), t.text] }
+    refute_includes texts.keys, 2
+    assert_equal %(<0> & "q's"), texts[0]
+    assert_equal "4 stops · to the finish · travel 150.0000 · improved, 300 kicks · 2 unplaced (red)",
+                 REXML::XPath.first(doc, "//text[@class='title']").text
+  end
+
   private
+
+  # The nodes the drawn route passes through, from the circles and the end
+  # marker the route's path meets.
+  def route_nodes(doc)
+    nodes = {}
+    REXML::XPath.each(doc, "//circle[@data-node]") { |c| nodes[[c["cx"], c["cy"]]] = Integer(c["data-node"]) }
+    REXML::XPath.each(doc, "//rect[@class='end']") do |r|
+      half = Float(r["width"]) / 2
+      nodes[[format("%.2f", Float(r["x"]) + half), format("%.2f", Float(r["y"]) + half)]] = Integer(r["data-node"])
+    end
+    REXML::XPath.first(doc, "//path[@id='route']")["d"].scan(/[ML]([-\d.]+),([-\d.]+)/).map { |v| nodes.fetch(v) }
+  end
 
   def which(name)
     ENV.fetch("PATH", "").split(File::PATH_SEPARATOR).map { |d| File.join(d, name) }.find { |f| File.executable?(f) }
