@@ -63,16 +63,27 @@ class Corvelanth
 
     # Builds one picture: the screen place of every point, then the elements.
     class Picture
+      # The height of the title's band at the top.
       TITLE_BAND = 34.0
+      # The height of the band at the bottom for the scale bar and the legend.
       FOOTER_BAND = 34.0
+      # The narrowest canvas, wide enough for the title.
       MIN_WIDTH = 520.0
+      # The shortest side of the drawing area, for data along a line.
       MIN_SIDE = SIZE / 4
+      # The font size of a city's label; the start's and the end's are a point larger.
       LABEL_SIZE = 10.0
+      # The colour of the route's line and arrows.
       ROUTE_COLOUR = "#2563eb"
+      # The colour of the start's disc and label.
       START_COLOUR = "#15803d"
+      # The colour of the end's square and label.
       END_COLOUR = "#b91c1c"
+      # The colour of unplaced cities.
       UNPLACED_COLOUR = "#dc2626"
+      # The colour of the other cities.
       CITY_COLOUR = "#1f2937"
+      # The colour of the scale bar and the legend.
       TEXT_COLOUR = "#374151"
 
       # The title's parts joined; +ending+ says where the route ends, if anywhere fixed.
@@ -410,6 +421,7 @@ class Corvelanth
     # label placed before, and preferably no line; keeps the occupied boxes
     # and the lines in grids of cells for quick lookup.
     class LabelPlacer
+      # The side of a grid cell, in pixels.
       CELL = 32.0
       # The sides a label may take, in order of preference, as x and y
       # directions: right-up, right-down, left-up, left-down, above, below,

@@ -21,7 +21,7 @@ class TestPackaging < Minitest::Test
       spec = Gem::Package.new(gem_file).spec
       # No invented addresses: the project has no public home yet.
       assert_equal [{ "rubygems_mfa_required" => "true" }, nil], [spec.metadata, spec.homepage]
-      assert_empty %w[.yardopts sig/corvelanth.rbs lib/corvelanth/native_docs.rb] - spec.files
+      assert_empty %w[.yardopts docs/api.md sig/corvelanth.rbs lib/corvelanth/native_docs.rb] - spec.files
 
       home = File.join(dir, "home")
       env = { "GEM_HOME" => home, "GEM_PATH" => home, "RUBYOPT" => nil, "RUBYLIB" => nil }
@@ -130,6 +130,14 @@ class TestPackaging < Minitest::Test
 
     out, err, status = Open3.capture3(rbs, "-I", "sig", "validate", chdir: ROOT)
     assert status.success?, out + err
+
+    # What the documentation quotes of the signature is in it, line for line.
+    signature = File.readlines(File.join(ROOT, "sig", "corvelanth.rbs"), chomp: true).map(&:strip)
+    quoted = Dir[File.join(ROOT, "{README.md,docs/*.md}")].flat_map do |page|
+      File.read(page).scan(/^```rbs\n(.*?)^```/m).flatten.flat_map { |block| block.lines.map(&:strip) }
+    end
+    refute_empty quoted
+    assert_empty quoted.reject(&:empty?) - signature
   end
 
   def test_svg_example_draws_the_solved_route
