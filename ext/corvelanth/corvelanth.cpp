@@ -331,8 +331,9 @@ double plan_coordinate(VALUE value, const PointName& name, const char* axis) {
 
 // Reads a point for plan: an Array or anything with to_ary (elements 0 and
 // 1), a Struct (its first two members), a Hash with :x and :y or "x" and "y",
-// or an object that responds to x and y.
-void read_plan_point(VALUE value, Point* out, const PointName& name) {
+// or an object that responds to x and y. When the route travels on given
+// costs (`labels`), anything else names a node without a place, at (0, 0).
+void read_plan_point(VALUE value, Point* out, const PointName& name, bool labels) {
     VALUE x, y;
     const VALUE array = RB_TYPE_P(value, T_ARRAY) ? value : rb_check_array_type(value);
     if (!NIL_P(array) || RTEST(rb_obj_is_kind_of(value, rb_cStruct))) {
@@ -360,6 +361,10 @@ void read_plan_point(VALUE value, Point* out, const PointName& name) {
     if (rb_respond_to(value, id_x) && rb_respond_to(value, id_y)) {
         out->x = plan_coordinate(rb_funcall(value, id_x, 0), name, "x");
         out->y = plan_coordinate(rb_funcall(value, id_y, 0), name, "y");
+        return;
+    }
+    if (labels) {
+        *out = Point{0.0, 0.0};
         return;
     }
     rb_raise(rb_eTypeError, "%s: a point is [x, y], a Hash with :x and :y, or an object with x and y (given %s)",
@@ -470,7 +475,7 @@ struct PlanCall {
     bool started;
     bool done;
     std::chrono::steady_clock::time_point next_progress;  // when the block is next due
-    std::atomic<bool> stop;  // set by the interpreter to take the thread back
+    std::atomic<bool> stop;                               // set by the interpreter to take the thread back
     Outcome outcome;
     long report_size;
     VALUE cities;  // the Array the cities were read from, for the block's routes
@@ -587,13 +592,14 @@ VALUE native_plan(VALUE self, VALUE cities, VALUE robot, VALUE finish, VALUE cos
     cities = to_array(cities);
     const long count = RARRAY_LEN(cities);
     if (count > MAX_CITIES) rb_raise(too_many_cities_class, "too many cities");
+    const bool labels = !NIL_P(costs);
     for (long i = 0; i < count; ++i) {
-        read_plan_point(rb_ary_entry(cities, i), &input.cities[i], point_name("city", i));
+        read_plan_point(rb_ary_entry(cities, i), &input.cities[i], point_name("city", i), labels);
     }
     input.count = static_cast<int>(count);
-    read_plan_point(robot, &input.robot, point_name("robot", -1));
+    read_plan_point(robot, &input.robot, point_name("robot", -1), labels);
     input.has_finish = !NIL_P(finish);
-    if (input.has_finish) read_plan_point(finish, &input.finish, point_name("finish", -1));
+    if (input.has_finish) read_plan_point(finish, &input.finish, point_name("finish", -1), labels);
     input.costs = nullptr;
     VALUE costs_holder = Qnil;
     if (!NIL_P(costs)) {

@@ -18,8 +18,10 @@ class Corvelanth
     #   route.order   # => [3, 2, 0, 1]
     # @example A round trip back to the charger
     #   Corvelanth.plan(cities, charger, finish: charger, improve: true)
-    # @example Travel costs instead of coordinates
-    #   Corvelanth.plan(Array.new(n) { [0, 0] }, [0, 0], costs: matrix, improve: true)
+    # @example Travel costs alone: the stops are named, not placed
+    #   costs = [[0, 4, 9], [4, 0, 3], [9, 3, 0]]   # shelf A, shelf B, the dock
+    #   Corvelanth.plan(["shelf A", "shelf B"], "dock", costs: costs).stops
+    #   # => ["shelf B", "shelf A"]
     # @example The best route so far, every 0.1 s of a long search
     #   Corvelanth.plan(cities, robot, improve: 1_000_000) do |best|
     #     break best if best.travel < good_enough
@@ -38,7 +40,8 @@ class Corvelanth
     #   two nodes, in place of straight-line distances: a square matrix
     #   indexed by node (cities 0...n, the robot n, the finish n + 1 when
     #   given), finite, at least 0 and symmetric; the diagonal is not read.
-    #   The points then only place the nodes in the report.
+    #   The points then only place the nodes in the report, and a city, robot
+    #   or finish that is not a point (a name, say) is a node without a place.
     # @param improve [Boolean, Integer, Symbol] false or nil for the fixed
     #   heuristic's route; true for a search of the default budget (a few
     #   milliseconds at 200 cities); :thorough for a longer search; or a budget

@@ -57,6 +57,14 @@ class TestPlanModes < Minitest::Test
     end
   end
 
+  def test_with_costs_the_nodes_may_be_names_and_still_be_points
+    costs = [[0, 4, 9, 1], [4, 0, 3, 2], [9, 3, 0, 5], [1, 2, 5, 0]]
+    route = Corvelanth.plan(["shelf A", :shelf_b, [7, 7]], "dock", costs: costs, improve: true)
+    assert_equal [3, 0, 1, 2], route.order
+    assert_equal ["shelf A", :shelf_b, [7, 7]], route.stops
+    assert_raises(TypeError) { Corvelanth.plan(["shelf A", [7, "7"]], "dock", costs: costs.first(3).map { _1.first(3) }) }
+  end
+
   def test_a_kick_budget_gives_one_route_across_threads_and_instruction_set_paths
     cities = instances.first
     robot = [0, 0]
