@@ -3,10 +3,11 @@
 // reorder three consecutive segments.
 //
 // The route is kept as order[0..len] in local nodes, with order[0] the start
-// and order[len] a virtual end at distance 0 from everything. No move touches
-// either end, so an open route is searched like a path between fixed ends:
-// reversing a suffix is a 2-opt move whose second edge ends at the virtual end,
-// and moving cities to the end is an Or-opt move before it.
+// and order[len] the end: a fixed finish, or for an open route a virtual end
+// at distance 0 from everything. No move touches either end, so an open route
+// is searched like a path between fixed ends: reversing a suffix is a 2-opt
+// move whose second edge ends at the virtual end, and moving cities to the
+// end is an Or-opt move before it.
 #include "route_improvement.h"
 
 #include <cstring>
@@ -54,10 +55,11 @@ inline int kick_length(Generator& g, int bound) {
     return a < b ? a : b;
 }
 
-// The search's state that travels together between its steps.
+// The search's state that travels together between its steps, loaded from
+// the scratch's SearchState for one slice and stored back after it.
 struct Search {
     ImprovementScratch& s;
-    int len;         // route nodes; local node len is the virtual end
+    int len;         // route nodes; local node len is the end
     double epsilon;  // a move must shorten the route by more than this
     double cost;     // current route length, kept by adding move deltas
     int queue_head;
@@ -71,7 +73,7 @@ inline double dist(const Search& q, int a, int b) {
     return q.s.distance[a][b];
 }
 
-// Puts a route node on the queue unless it is there or is the virtual end.
+// Puts a route node on the queue unless it is there or is the end.
 inline void push(Search& q, int node) {
     if (node == q.len || q.s.queued[node]) return;
     q.s.queued[node] = 1;
@@ -154,8 +156,10 @@ bool try_two_opt(Search& q, int a) {
     const int* near = q.s.neighbours[a];
     const double* near_d = q.s.neighbour_distance[a];
     const int count = q.s.neighbour_count[a];
-    if (i < q.len - 1) {
+    {
         // Replace (a, succ a) and (c, succ c) by (a, c) and (succ a, succ c).
+        // With a last before the end, only c before a can qualify: a virtual
+        // end's edge has length 0 and ends the scan at once.
         const int b = order[i + 1];
         const double dab = dist(q, a, b);
         for (int k = 0; k < count; ++k) {
@@ -278,30 +282,36 @@ void run_queue(Search& q) {
     while (q.queue_size > 0) pop(q);
 }
 
-// Fills the local distance table (virtual end included) and each node's neighbour list.
-void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int* route) {
+// Fills the local distance table (the end included) and each node's neighbour
+// list. A virtual end heads every list; a fixed one is listed by its distance
+// like any other node.
+void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int* route, bool fixed_end) {
     const int len = q.len;
     ImprovementScratch& s = q.s;
-    for (int a = 0; a < len; ++a) {
+    const int real = fixed_end ? len + 1 : len;
+    for (int a = 0; a < real; ++a) {
         const double* row = distance[route[a]];
         double* local = s.distance[a];
-        for (int b = 0; b < len; ++b) local[b] = row[route[b]];
+        for (int b = 0; b < real; ++b) local[b] = row[route[b]];
         local[a] = 0.0;
-        local[len] = 0.0;
-        s.distance[len][a] = 0.0;
     }
-    s.distance[len][len] = 0.0;
+    if (!fixed_end) {
+        for (int a = 0; a <= len; ++a) s.distance[a][len] = s.distance[len][a] = 0.0;
+    }
+    const int first = fixed_end ? 0 : 1;
+    const int kept = NEIGHBOUR_COUNT + 1 - first;
+    const int candidates = fixed_end ? len + 1 : len;
     for (int a = 0; a < len; ++a) {
         // Nearest first by (distance, local node), kept sorted by insertion.
-        int* near = s.neighbours[a] + 1;
-        double* near_d = s.neighbour_distance[a] + 1;
+        int* near = s.neighbours[a] + first;
+        double* near_d = s.neighbour_distance[a] + first;
         int count = 0;
         const double* row = s.distance[a];
-        for (int b = 0; b < len; ++b) {
+        for (int b = 0; b < candidates; ++b) {
             if (b == a) continue;
             const double d = row[b];
-            if (count == NEIGHBOUR_COUNT && !(d < near_d[count - 1])) continue;
-            int k = count < NEIGHBOUR_COUNT ? count++ : count - 1;
+            if (count == kept && !(d < near_d[count - 1])) continue;
+            int k = count < kept ? count++ : count - 1;
             while (k > 0 && d < near_d[k - 1]) {
                 near[k] = near[k - 1];
                 near_d[k] = near_d[k - 1];
@@ -310,9 +320,11 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
             near[k] = b;
             near_d[k] = d;
         }
-        s.neighbours[a][0] = len;
-        s.neighbour_distance[a][0] = 0.0;
-        s.neighbour_count[a] = count + 1;
+        if (!fixed_end) {
+            s.neighbours[a][0] = len;
+            s.neighbour_distance[a][0] = 0.0;
+        }
+        s.neighbour_count[a] = count + first;
     }
 }
 
@@ -376,73 +388,152 @@ void restore_accepted(Search& q) {
     q.dirty_high = -1;
 }
 
-// Length of the current route in local distances, summed from the start.
-double local_travel(const Search& q, const int* order) {
+// Length of the current route in local distances, summed from the start; the
+// leg into a virtual end is left out.
+double local_travel(const Search& q, const int* order, bool fixed_end) {
     double travel = 0.0;
-    for (int p = 1; p < q.len; ++p) travel += dist(q, order[p - 1], order[p]);
+    const int last = fixed_end ? q.len : q.len - 1;
+    for (int p = 1; p <= last; ++p) travel += dist(q, order[p - 1], order[p]);
     return travel;
+}
+
+// The search as the scratch's state left it.
+Search load_search(ImprovementScratch& scratch) {
+    const SearchState& st = scratch.state;
+    return Search{scratch, st.len, st.epsilon, st.cost, st.queue_head, st.queue_size, st.dirty_low, st.dirty_high};
+}
+
+// Stores what a slice changed of the search back into the scratch's state.
+void store_search(const Search& q, SearchState& st) {
+    st.cost = q.cost;
+    st.queue_head = q.queue_head;
+    st.queue_size = q.queue_size;
+    st.dirty_low = q.dirty_low;
+    st.dirty_high = q.dirty_high;
+}
+
+// True once a limit says the slice is over.
+bool slice_over(const SearchLimits& limits) {
+    if (limits.stop && limits.stop->load(std::memory_order_relaxed)) return true;
+    return limits.until != std::chrono::steady_clock::time_point::max() &&
+           std::chrono::steady_clock::now() >= limits.until;
 }
 
 }  // namespace
 
-double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len, ImprovementBudget budget,
-                     ImprovementScratch& scratch) {
-    const double input_travel = route_travel(distance, route, len);
-    if (len <= 2 || len > MAX_CITIES + 1) return input_travel;
+void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, int len, bool fixed_end,
+                       ImprovementBudget budget, ImprovementScratch& scratch) {
+    SearchState& st = scratch.state;
+    st.route_len = len;
+    st.fixed_end = fixed_end;
+    st.input_travel = route_travel(distance, route, len);
+    st.kicks_done = 0;
+    st.kicks = budget.kicks;
+    st.generator = budget.seed;
+    std::memcpy(scratch.input_route, route, sizeof(int) * static_cast<size_t>(len));
+    // Local route nodes: all but a fixed finish, which becomes the end.
+    const int nodes = fixed_end ? len - 1 : len;
+    st.len = nodes;
+    if (nodes <= 2 || nodes + 1 > TABLE_SLOTS) {
+        // Nothing to move: the input is the only route.
+        st.len = -1;
+        return;
+    }
 
-    Search q{scratch, len, 0.0, 0.0, 0, 0, len, -1};
-    prepare_tables(q, distance, route);
+    Search q{scratch, nodes, 0.0, 0.0, 0, 0, nodes, -1};
+    prepare_tables(q, distance, route, fixed_end);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
     // real gains from rounding noise and from ties between equal lengths.
-    q.epsilon = 1e-9 * (input_travel / (len - 1));
-    for (int p = 0; p <= len; ++p) {
+    q.epsilon = 1e-9 * (st.input_travel / (len - 1));
+    for (int p = 0; p <= nodes; ++p) {
         scratch.order[p] = p;
         scratch.position[p] = p;
         scratch.queued[p] = 0;
     }
-    q.cost = input_travel;
-    for (int p = 0; p < len; ++p) push(q, p);
+    q.cost = st.input_travel;
+    for (int p = 0; p < nodes; ++p) push(q, p);
     run_queue(q);
-    q.cost = local_travel(q, scratch.order);
+    q.cost = local_travel(q, scratch.order, fixed_end);
 
-    std::memcpy(scratch.accepted, scratch.order, sizeof(int) * static_cast<size_t>(len + 1));
-    std::memcpy(scratch.best, scratch.order, sizeof(int) * static_cast<size_t>(len));
-    q.dirty_low = len;
+    std::memcpy(scratch.accepted, scratch.order, sizeof(int) * static_cast<size_t>(nodes + 1));
+    std::memcpy(scratch.best, scratch.order, sizeof(int) * static_cast<size_t>(nodes + 1));
+    q.dirty_low = nodes;
     q.dirty_high = -1;
-    double best_cost = q.cost;
-    double accepted_cost = q.cost;
+    st.epsilon = q.epsilon;
+    st.best_cost = q.cost;
+    st.accepted_cost = q.cost;
+    store_search(q, st);
+    // Kicks need three segments to reorder.
+    if (nodes < 4) st.kicks = 0;
+}
 
-    Generator g{budget.seed};
-    if (len >= 4) {
-        for (int round = 0; round < budget.kicks; ++round) {
-            kick(q, g);
-            run_queue(q);
-            bool keep = false;
-            if (q.cost < best_cost - q.epsilon) {
-                // Re-sum so drift from adding deltas never reaches the best length.
-                q.cost = local_travel(q, scratch.order);
-                if (q.cost < best_cost) {
-                    best_cost = q.cost;
-                    std::memcpy(scratch.best, scratch.order, sizeof(int) * static_cast<size_t>(len));
-                    keep = true;
-                }
-            }
-            if (keep || q.cost < best_cost * ACCEPT_FACTOR) {
-                accepted_cost = q.cost;
-                accept_current(q);
-            } else {
-                q.cost = accepted_cost;
-                restore_accepted(q);
+bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
+    SearchState& st = scratch.state;
+    if (st.len < 0 || st.kicks_done >= st.kicks) return true;
+    Search q = load_search(scratch);
+    Generator g{st.generator};
+    const int len = q.len;
+    bool done = false;
+    while (!slice_over(limits)) {
+        if (st.kicks_done >= st.kicks) {
+            done = true;
+            break;
+        }
+        ++st.kicks_done;
+        kick(q, g);
+        run_queue(q);
+        bool keep = false;
+        if (q.cost < st.best_cost - q.epsilon) {
+            // Re-sum so drift from adding deltas never reaches the best length.
+            q.cost = local_travel(q, scratch.order, st.fixed_end);
+            if (q.cost < st.best_cost) {
+                st.best_cost = q.cost;
+                std::memcpy(scratch.best, scratch.order, sizeof(int) * static_cast<size_t>(len));
+                keep = true;
             }
         }
+        if (keep || q.cost < st.best_cost * ACCEPT_FACTOR) {
+            st.accepted_cost = q.cost;
+            accept_current(q);
+        } else {
+            q.cost = st.accepted_cost;
+            restore_accepted(q);
+        }
     }
+    st.generator = g.state;
+    store_search(q, st);
+    return done;
+}
 
+double best_improved_route(const double (*distance)[TABLE_SLOTS], const ImprovementScratch& scratch, int* out) {
+    const SearchState& st = scratch.state;
+    if (st.len < 0) {
+        std::memcpy(out, scratch.input_route, sizeof(int) * static_cast<size_t>(st.route_len));
+    } else {
+        for (int p = 0; p < st.len; ++p) out[p] = scratch.input_route[scratch.best[p]];
+        if (st.fixed_end) out[st.len] = scratch.input_route[st.len];
+    }
+    return route_travel(distance, out, st.route_len);
+}
+
+double end_improvement(const double (*distance)[TABLE_SLOTS], int* route, ImprovementScratch& scratch) {
+    const SearchState& st = scratch.state;
     int* candidate = scratch.segment_buffer;
-    for (int p = 0; p < len; ++p) candidate[p] = route[scratch.best[p]];
-    const double travel = route_travel(distance, candidate, len);
-    if (!(travel < input_travel)) return input_travel;
-    std::memcpy(route, candidate, sizeof(int) * static_cast<size_t>(len));
+    const double travel = best_improved_route(distance, scratch, candidate);
+    if (!(travel < st.input_travel)) {
+        std::memcpy(route, scratch.input_route, sizeof(int) * static_cast<size_t>(st.route_len));
+        return st.input_travel;
+    }
+    std::memcpy(route, candidate, sizeof(int) * static_cast<size_t>(st.route_len));
     return travel;
+}
+
+double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len, ImprovementBudget budget,
+                     ImprovementScratch& scratch) {
+    if (len <= 2 || len > MAX_CITIES + 1) return route_travel(distance, route, len);
+    begin_improvement(distance, route, len, false, budget, scratch);
+    run_improvement(scratch, SearchLimits{});
+    return end_improvement(distance, route, scratch);
 }
 
 }  // namespace corvelanth

@@ -34,12 +34,32 @@ struct Outcome {
     int no_position_count = 0;
 };
 
+// A route to plan beyond the fixed open heuristic: one that ends at a
+// finish, or travels on given costs, or both.
+struct Problem {
+    const Point* cities;
+    int city_count;
+    Point robot;
+    // The route ends at this point (node city_count + 1) when given.
+    const Point* finish = nullptr;
+    // node_count x node_count costs, row after row, in place of the
+    // straight-line distances when given; node_count counts the finish.
+    const double* costs = nullptr;
+};
+
 struct Workspace;
 
 // Solves `city_count` cities (at most MAX_CITIES) and the robot in `ws`; the
 // route is ws.lists.route[0..route_len-1] and the cities never placed are
 // ws.lists.pending[0..pending_count-1].
 Outcome solve_route(Workspace& ws, const Point* cities, int city_count, Point robot);
+
+// Plans `problem` in `ws`: the seed, cheapest insertion, the crossing sweep
+// (skipped with costs, which have no geometry), the reinsertion pass and the
+// sweep again, all keeping the finish last and placing every city. Without a
+// finish or costs this is the fixed heuristic of the overload above, byte for
+// byte, ceiling included.
+Outcome plan_route(Workspace& ws, const Problem& problem);
 
 // The open route's length: distance[route[p-1]][route[p]] summed over
 // p = 1..route_len-1 in that order, as the run report sums it.

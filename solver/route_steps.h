@@ -32,6 +32,17 @@ bool insert_all(const DistanceTable& distance, RouteLists& lists, InsertionScrat
 // returns how many of its insertion loops ended with nothing placeable.
 int reinsert_interior(const DistanceTable& distance, RouteLists& lists, InsertionScratch& scratch);
 
+// Starts a route for a finish or given costs: the robot (node city_count),
+// the nearest city, and the finish (node city_count + 1) when there is one;
+// every other city pending in ascending order. No ceiling: with no distance
+// that is a number, the first city is taken.
+void seed_between(const DistanceTable& distance, int city_count, bool has_finish, RouteLists& lists);
+// Cheapest insertion of every pending city, as insert_all chooses but with no
+// ceiling and nothing after a finish; a city whose costs are all NaN goes last.
+void insert_all_between(const DistanceTable& distance, bool has_finish, RouteLists& lists, InsertionScratch& scratch);
+// The reinsertion pass of reinsert_interior under the rules of insert_all_between.
+void reinsert_between(const DistanceTable& distance, bool has_finish, RouteLists& lists, InsertionScratch& scratch);
+
 // Sweeps once over route positions 0..route_len-1, reversing the span between
 // each pair of properly crossing edges.
 void uncross_route(const Point* points, int* route, int route_len, SweepScratch& scratch);

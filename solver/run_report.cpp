@@ -82,6 +82,10 @@ char* append_fixed4(char* out, double value) {
 }
 
 char* write_run_report(const Workspace& ws, int city_count, int route_len, char* out) {
+    return write_plan_report(ws, city_count, false, route_len, out);
+}
+
+char* write_plan_report(const Workspace& ws, int city_count, bool has_finish, int route_len, char* out) {
     // Where each node's "x y" text stands in the buffer, once written.
     const char* pair_text[TABLE_SLOTS];
     int pair_size[TABLE_SLOTS];
@@ -99,6 +103,13 @@ char* write_run_report(const Workspace& ws, int city_count, int route_len, char*
     pair_text[city_count] = cursor;
     cursor = append_pair(cursor, ws.points[city_count]);
     pair_size[city_count] = static_cast<int>(cursor - pair_text[city_count]);
+    if (has_finish) {
+        const int finish = city_count + 1;
+        cursor = append_text(cursor, "\n\tfin\t", 6);
+        pair_text[finish] = cursor;
+        cursor = append_pair(cursor, ws.points[finish]);
+        pair_size[finish] = static_cast<int>(cursor - pair_text[finish]);
+    }
     cursor = append_text(cursor, "\nresult\n", 8);
     for (int p = 0; p < route_len; ++p) {
         const int node = ws.lists.route[p];

@@ -12,9 +12,9 @@ namespace corvelanth {
 constexpr int FIXED4_MAX_CHARS = 315;
 // Longest report line: "  200th\tc200\t", two numbers, a space and a newline.
 constexpr int REPORT_LINE_MAX_CHARS = 32 + 2 * FIXED4_MAX_CHARS;
-// Longest report: two header lines, the cities, the robot, "result", the
-// route's positions and the travel line.
-constexpr int REPORT_MAX_CHARS = (2 + MAX_CITIES + 2 + (MAX_CITIES + 1) + 1) * REPORT_LINE_MAX_CHARS;
+// Longest report: two header lines, the cities, the robot, a finish,
+// "result", the route's positions (a finish included) and the travel line.
+constexpr int REPORT_MAX_CHARS = (2 + MAX_CITIES + 3 + (MAX_CITIES + 2) + 1) * REPORT_LINE_MAX_CHARS;
 
 // Writes `value` exactly as printf's "%.4f" does (also "%3.4f": the width
 // never pads) and returns the end; no terminator.
@@ -24,6 +24,9 @@ char* append_fixed4(char* out, double value);
 // has `route_len` entries, to `out`, which has room for REPORT_MAX_CHARS, and
 // returns the end; no terminator.
 char* write_run_report(const Workspace& ws, int city_count, int route_len, char* out);
+// As write_run_report, with the finish (node city_count + 1) listed after the
+// robot as "fin" when `has_finish`.
+char* write_plan_report(const Workspace& ws, int city_count, bool has_finish, int route_len, char* out);
 
 }  // namespace corvelanth
 

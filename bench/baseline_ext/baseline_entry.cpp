@@ -15,6 +15,12 @@ char* write_run_report(const Workspace& ws, int city_count, int route_len, char*
     return oracle::write_run_report(ws, city_count, route_len, out);
 }
 
+// The oracle's report; a finish is not listed, which only routes the oracle
+// does not plan have.
+char* write_plan_report(const Workspace& ws, int city_count, bool has_finish, int route_len, char* out) {
+    return oracle::write_run_report(ws, city_count, route_len, out);
+}
+
 double route_travel(const double (*distance)[TABLE_SLOTS], const int* route, int route_len) {
     double travel = 0.0;
     for (int p = 0; p + 1 < route_len; ++p) travel += distance[route[p]][route[p + 1]];

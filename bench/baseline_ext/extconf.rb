@@ -8,7 +8,10 @@ dirs.each do |dir|
   $INCFLAGS << " -I#{dir}"
   $VPATH << dir
 end
-# The binding from ext/; everything that solves and reports, from the oracle.
-$srcs = %w[corvelanth.cpp oracle_solver.cpp baseline_entry.cpp route_improvement.cpp]
+# The binding from ext/; everything that solves and reports the fixed open
+# route, from the oracle. Routes with a finish or costs, which the oracle does
+# not plan, and the improvement are the solver's own.
+$srcs = %w[corvelanth.cpp oracle_solver.cpp baseline_entry.cpp route_improvement.cpp route_planner.cpp
+           uncapped_insertion.cpp route_lists.cpp distance_table.cpp crossing_removal.cpp]
 
 create_corvelanth_makefile

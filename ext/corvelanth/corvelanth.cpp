@@ -15,6 +15,10 @@
 #include <ruby/thread.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -38,17 +42,18 @@ constexpr long MAX_KICKS = 10000000;
 
 // Classes and names, made once at load time and only read afterwards.
 VALUE solver_class = Qnil;
-VALUE route_class = Qnil;
 VALUE error_class = Qnil;
 VALUE too_many_cities_class = Qnil;
 VALUE unreachable_class = Qnil;
+VALUE key_x = Qnil;  // "x" and "y", frozen, as Hash keys
+VALUE key_y = Qnil;
 ID id_write;
 ID id_flush;
 ID id_report;
-ID id_improve;
-ID id_order;
-ID id_travel;
-ID id_unplaced;
+ID id_thorough;
+ID id_to_f;
+ID id_x;
+ID id_y;
 
 // Coordinates of one call, converted before the solver sees any of them.
 struct CallInput {
@@ -58,10 +63,12 @@ struct CallInput {
 };
 
 // What one thread keeps between its calls: the solver's workspace and the
-// text of the last report.
+// text of the last report. `in_use` while a plan's block runs on the thread
+// with the search paused in the workspace.
 struct ThreadState {
     corvelanth::Workspace ws;
     char report[corvelanth::REPORT_MAX_CHARS];
+    bool in_use;
 };
 
 // The calling thread's state, made on its first call and freed when the
@@ -161,7 +168,6 @@ struct SolveCall {
     ThreadState* state;
     const CallInput* input;
     bool with_report;
-    int kicks;  // the improvement's budget; -1 for the fixed pipeline alone
     Outcome outcome;
     long report_size;
 };
@@ -172,9 +178,6 @@ void* solve_without_lock(void* data) {
     corvelanth::Workspace& ws = call->state->ws;
     const CallInput& input = *call->input;
     call->outcome = corvelanth::solve_route(ws, input.cities, input.count, input.robot);
-    if (call->kicks >= 0 && !call->outcome.seed_failed) {
-        corvelanth::improve_route(ws.distance, ws.lists.route, call->outcome.route_len, {call->kicks}, ws.improvement);
-    }
     call->report_size = 0;
     if (call->with_report && !call->outcome.seed_failed) {
         char* end = corvelanth::write_run_report(ws, input.count, call->outcome.route_len, call->state->report);
@@ -188,6 +191,14 @@ void write_text(VALUE io, VALUE text) {
     rb_funcall(io, id_write, 1, text);
 }
 
+// Writes a report to its destination and hands it over there: a failure
+// raises here, and output stays in order on any stream, as a write to the C
+// library's stdout with a flush did.
+void write_report(VALUE destination, VALUE text) {
+    write_text(destination, text);
+    if (rb_respond_to(destination, id_flush)) rb_funcall(destination, id_flush, 0);
+}
+
 // The diagnostics of an outcome, as the solver's messages read.
 VALUE diagnostics_text(const Outcome& outcome) {
     if (outcome.seed_failed) return rb_str_new_cstr("Too few city.\nError.\n");
@@ -197,76 +208,52 @@ VALUE diagnostics_text(const Outcome& outcome) {
     return text;
 }
 
-// A finished solve's results as Ruby objects, made before anything is written.
-struct SolveResult {
-    VALUE order;
-    VALUE report_text;
-    Outcome outcome;
-    double travel;
-    VALUE unplaced;
-};
+// The route list's first `len` nodes as an Array of Integers.
+VALUE order_array(const int* route, int len) {
+    VALUE order = rb_ary_new_capa(len);
+    for (int p = 0; p < len; ++p) rb_ary_push(order, INT2FIX(route[p]));
+    return order;
+}
 
-// Parses (cities, robot, report: ...) and solves; plan (`planning`) also
-// takes improve:. For plan it writes nothing unless report: is given and works
-// out the Route's travel and unplaced cities; for solve the report goes to
-// $stdout by default and the diagnostics always go to $stderr. Raises the
-// gem's errors for too many cities and for a route that cannot be started.
-SolveResult solve_call(int argc, VALUE* argv, bool planning) {
-    VALUE cities, robot, keywords[2] = {Qundef, Qundef};
+// Parses (cities, robot, report: $stdout) and solves: the report goes to the
+// destination and the diagnostics to $stderr. Returns the visiting order;
+// raises the gem's errors for too many cities and for a route that cannot
+// be started.
+VALUE solve_call(int argc, VALUE* argv) {
+    VALUE cities, robot, report = Qundef;
     if (argc == 2 && !rb_keyword_given_p()) {  // the usual call: no keyword to parse
         cities = argv[0];
         robot = argv[1];
     } else {
         VALUE options;
         rb_scan_args(argc, argv, "2:", &cities, &robot, &options);
-        const ID names[2] = {id_report, id_improve};
-        if (!NIL_P(options)) rb_get_kwargs(options, names, 0, planning ? 2 : 1, keywords);
+        if (!NIL_P(options)) rb_get_kwargs(options, &id_report, 0, 1, &report);
     }
-    const VALUE report = keywords[0];
-    const int kicks = improvement_kicks(keywords[1]);
-    const VALUE destination = report_destination(report, planning ? Qnil : rb_ractor_stdout());
-    const bool diagnose = !planning || report != Qundef;
+    const VALUE destination = report_destination(report, rb_ractor_stdout());
 
     CallInput input;
     read_input(cities, robot, &input);
 
     // From here until the lock is taken back, no Ruby code runs and nothing
     // else uses this thread's state.
-    SolveCall call{&thread_state(), &input, !NIL_P(destination), kicks, Outcome{}, 0};
-    if (input.count < UNLOCKED_MIN_CITIES && kicks < 0) {
+    SolveCall call{&thread_state(), &input, !NIL_P(destination), Outcome{}, 0};
+    if (input.count < UNLOCKED_MIN_CITIES) {
         solve_without_lock(&call);
     } else {
         rb_thread_call_without_gvl(solve_without_lock, &call, nullptr, nullptr);
     }
     const Outcome& outcome = call.outcome;
     if (outcome.seed_failed) {
-        if (diagnose) write_text(rb_ractor_stderr(), diagnostics_text(outcome));
+        write_text(rb_ractor_stderr(), diagnostics_text(outcome));
         rb_raise(unreachable_class, "no city can be reached from the robot");
     }
-
-    const corvelanth::Workspace& ws = call.state->ws;
-    SolveResult result{rb_ary_new_capa(outcome.route_len), Qnil, outcome, 0.0, Qnil};
-    for (int p = 0; p < outcome.route_len; ++p) rb_ary_push(result.order, INT2FIX(ws.lists.route[p]));
-    if (planning) {
-        result.travel = corvelanth::route_travel(ws, outcome.route_len);
-        int unplaced[corvelanth::TABLE_SLOTS];
-        const int count = ws.lists.pending_count;
-        std::copy(ws.lists.pending, ws.lists.pending + count, unplaced);
-        std::sort(unplaced, unplaced + count);
-        result.unplaced = rb_ary_new_capa(count);
-        for (int k = 0; k < count; ++k) rb_ary_push(result.unplaced, INT2FIX(unplaced[k]));
-    }
-    if (!NIL_P(destination)) result.report_text = rb_str_new(call.state->report, call.report_size);
+    const VALUE order = order_array(call.state->ws.lists.route, outcome.route_len);
+    const VALUE text = NIL_P(destination) ? Qnil : rb_str_new(call.state->report, call.report_size);
 
     // The state may be reused from here on: the writes can run any Ruby code.
-    if (diagnose && outcome.no_position_count > 0) write_text(rb_ractor_stderr(), diagnostics_text(outcome));
-    if (!NIL_P(destination)) {
-        write_text(destination, result.report_text);
-        // Handed over now, as a write to the C library's stdout with a flush
-        // was: a failure raises here, and output stays in order on any stream.
-        if (rb_respond_to(destination, id_flush)) rb_funcall(destination, id_flush, 0);
-    }
-    return result;
+    if (outcome.no_position_count > 0) write_text(rb_ractor_stderr(), diagnostics_text(outcome));
+    if (!NIL_P(destination)) write_report(destination, text);
+    return order;
 }
 
 /*
@@ -295,122 +282,383 @@ SolveResult solve_call(int argc, VALUE* argv, bool planning) {
  * robot, and whatever the destination's write raises.
  */
 VALUE solve_method(int argc, VALUE* argv, VALUE self) {
-    return solve_call(argc, argv, false).order;
+    return solve_call(argc, argv);
 }
+
+// ---------------------------------------------------------------------------
+// Corvelanth.plan's native half. lib/corvelanth/plan.rb takes the keywords
+// and wraps what this returns in a Corvelanth::Route.
+
+// How long the search runs between two calls of plan's block.
+constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(100);
+// How long the search runs before the thread looks for interrupts with the
+// lock held. A signal reaches a thread without the lock only through its
+// unblocking function, which the interpreter calls from the signal handler
+// only while a single thread lives; the rest see it here.
+constexpr auto INTERRUPT_INTERVAL = std::chrono::milliseconds(5);
+
+// A point's name in messages: "city 3", "robot" or "finish".
+struct PointName {
+    char text[24];
+};
+
+// The name of city `index`, or of the robot or finish for a negative index.
+PointName point_name(const char* what, long index) {
+    PointName name;
+    if (index < 0) {
+        std::snprintf(name.text, sizeof name.text, "%s", what);
+    } else {
+        std::snprintf(name.text, sizeof name.text, "%s %ld", what, index);
+    }
+    return name;
+}
+
+// A coordinate of a point for plan: as to_double reads it, but a String, nil,
+// a boolean or an object without to_f raises a TypeError naming the point.
+double plan_coordinate(VALUE value, const PointName& name, const char* axis) {
+    if (RB_FLOAT_TYPE_P(value)) return RFLOAT_VALUE(value);
+    if (RB_FIXNUM_P(value)) return static_cast<double>(FIX2LONG(value));
+    if (RB_TYPE_P(value, T_STRING)) {
+        rb_raise(rb_eTypeError,
+                 "%s: %s is a String (%" PRIsVALUE "), not a number; convert numbers read from text first", name.text,
+                 axis, rb_inspect(value));
+    }
+    if (NIL_P(value) || value == Qtrue || value == Qfalse || !rb_respond_to(value, id_to_f)) {
+        rb_raise(rb_eTypeError, "%s: %s is %" PRIsVALUE ", not a number", name.text, axis, rb_inspect(value));
+    }
+    return rb_num2dbl(value);
+}
+
+// Reads a point for plan: an Array or anything with to_ary (elements 0 and
+// 1), a Struct (its first two members), a Hash with :x and :y or "x" and "y",
+// or an object that responds to x and y. When the route travels on given
+// costs (`labels`), anything else names a node without a place, at (0, 0).
+void read_plan_point(VALUE value, Point* out, const PointName& name, bool labels) {
+    VALUE x, y;
+    const VALUE array = RB_TYPE_P(value, T_ARRAY) ? value : rb_check_array_type(value);
+    if (!NIL_P(array) || RTEST(rb_obj_is_kind_of(value, rb_cStruct))) {
+        const bool is_struct = NIL_P(array);
+        const VALUE point = is_struct ? value : array;
+        const long size = is_struct ? NUM2LONG(rb_struct_size(point)) : RARRAY_LEN(point);
+        if (size < 2) rb_raise(rb_eArgError, "%s must have two coordinates", name.text);
+        out->x = plan_coordinate(point_element(point, is_struct, 0), name, "x");
+        // The conversion of x may have changed the point: y is read as it is now.
+        out->y = plan_coordinate(point_element(point, is_struct, 1), name, "y");
+        return;
+    }
+    if (RB_TYPE_P(value, T_HASH)) {
+        x = rb_hash_lookup2(value, ID2SYM(id_x), Qundef);
+        if (x == Qundef) x = rb_hash_lookup2(value, key_x, Qundef);
+        y = rb_hash_lookup2(value, ID2SYM(id_y), Qundef);
+        if (y == Qundef) y = rb_hash_lookup2(value, key_y, Qundef);
+        if (x == Qundef || y == Qundef) {
+            rb_raise(rb_eArgError, "%s: a Hash point needs the keys :x and :y (or \"x\" and \"y\")", name.text);
+        }
+        out->x = plan_coordinate(x, name, "x");
+        out->y = plan_coordinate(y, name, "y");
+        return;
+    }
+    if (rb_respond_to(value, id_x) && rb_respond_to(value, id_y)) {
+        out->x = plan_coordinate(rb_funcall(value, id_x, 0), name, "x");
+        out->y = plan_coordinate(rb_funcall(value, id_y, 0), name, "y");
+        return;
+    }
+    if (labels) {
+        *out = Point{0.0, 0.0};
+        return;
+    }
+    rb_raise(rb_eTypeError, "%s: a point is [x, y], a Hash with :x and :y, or an object with x and y (given %s)",
+             name.text, rb_obj_classname(value));
+}
+
+// Everything a plan call reads from its arguments, in plain storage.
+struct PlanInput {
+    int count;
+    Point cities[MAX_CITIES];
+    Point robot;
+    bool has_finish;
+    Point finish;
+    const double* costs;  // node_count x node_count, or null
+    int kicks;            // -1: the fixed steps alone
+    bool has_deadline;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+// Reads `costs` into `out` (node_count x node_count, row after row), with the
+// diagonal zero and unread; raises ArgumentError naming the row and column
+// of a wrong size, an entry that is not a finite number >= 0, or an
+// asymmetric pair, and TypeError for an entry that is no number at all.
+void read_costs(VALUE costs, int node_count, double* out) {
+    costs = to_array(costs);
+    if (RARRAY_LEN(costs) != node_count) {
+        rb_raise(rb_eArgError, "costs must have %d rows, one for each node (cities, robot%s), not %ld", node_count,
+                 node_count > 0 ? ", finish if given" : "", RARRAY_LEN(costs));
+    }
+    for (int i = 0; i < node_count; ++i) {
+        // rb_ary_entry gives nil past the end of a list a conversion shrank.
+        const VALUE row = to_array(rb_ary_entry(costs, i));
+        if (RARRAY_LEN(row) != node_count) {
+            rb_raise(rb_eArgError, "costs[%d] must have %d entries, not %ld", i, node_count, RARRAY_LEN(row));
+        }
+        double* target = out + static_cast<long>(i) * node_count;
+        for (int j = 0; j < node_count; ++j) {
+            if (j == i) {
+                target[j] = 0.0;
+                continue;
+            }
+            const VALUE entry = rb_ary_entry(row, j);
+            double value;
+            if (RB_FLOAT_TYPE_P(entry)) {
+                value = RFLOAT_VALUE(entry);
+            } else if (RB_FIXNUM_P(entry)) {
+                value = static_cast<double>(FIX2LONG(entry));
+            } else if (RTEST(rb_obj_is_kind_of(entry, rb_cNumeric))) {
+                value = rb_num2dbl(entry);
+            } else {
+                rb_raise(rb_eTypeError, "costs[%d][%d] is %" PRIsVALUE ", not a number", i, j, rb_inspect(entry));
+            }
+            if (!(value >= 0.0) || !std::isfinite(value)) {
+                rb_raise(rb_eArgError, "costs[%d][%d] is %" PRIsVALUE ": costs must be finite and at least 0", i, j,
+                         DBL2NUM(value));
+            }
+            target[j] = value;
+        }
+    }
+    for (int i = 0; i < node_count; ++i) {
+        for (int j = i + 1; j < node_count; ++j) {
+            const double a = out[static_cast<long>(i) * node_count + j];
+            const double b = out[static_cast<long>(j) * node_count + i];
+            if (a != b) {
+                rb_raise(rb_eArgError,
+                         "costs[%d][%d] is %" PRIsVALUE " but costs[%d][%d] is %" PRIsVALUE ": costs must be symmetric",
+                         i, j, DBL2NUM(a), j, i, DBL2NUM(b));
+            }
+        }
+    }
+}
+
+// The kicks an improve: value asks for: -1 for none (nil or false), the
+// default budget for true, the thorough one for :thorough, or a whole number.
+int plan_kicks(VALUE improve) {
+    if (SYMBOL_P(improve)) {
+        if (SYM2ID(improve) == id_thorough) return corvelanth::THOROUGH_KICKS;
+        rb_raise(rb_eArgError,
+                 "improve: must be true, false, nil, :thorough or a number of kicks (given %" PRIsVALUE ")", improve);
+    }
+    return improvement_kicks(improve);
+}
+
+// The deadline a time_limit: value sets from `start`; false for nil.
+bool plan_deadline(VALUE limit, std::chrono::steady_clock::time_point start,
+                   std::chrono::steady_clock::time_point* deadline) {
+    if (NIL_P(limit)) return false;
+    if (!RTEST(rb_obj_is_kind_of(limit, rb_cNumeric))) {
+        rb_raise(rb_eTypeError, "time_limit: must be a number of seconds (given %s)", rb_obj_classname(limit));
+    }
+    const double seconds = rb_num2dbl(limit);
+    if (!(seconds > 0.0)) {
+        rb_raise(rb_eArgError, "time_limit: must be a positive number of seconds (given %" PRIsVALUE ")", limit);
+    }
+    // Beyond a day the limit cannot end a search the budget has not ended.
+    const double capped = seconds < 86400.0 ? seconds : 86400.0;
+    *deadline =
+        start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(capped));
+    return true;
+}
+
+// One plan call as the thread without the lock runs it, in slices.
+struct PlanCall {
+    ThreadState* state;
+    const PlanInput* input;
+    bool with_report;
+    bool sliced;  // a block waits for the best route between slices
+    bool started;
+    bool done;
+    std::chrono::steady_clock::time_point next_progress;  // when the block is next due
+    std::atomic<bool> stop;                               // set by the interpreter to take the thread back
+    Outcome outcome;
+    long report_size;
+    VALUE cities;  // the Array the cities were read from, for the block's routes
+};
+
+// The travel and legs of a finished route are read from the workspace; this
+// formats the report when one is wanted.
+void finish_plan(PlanCall& call) {
+    corvelanth::Workspace& ws = call.state->ws;
+    const PlanInput& input = *call.input;
+    if (call.input->kicks >= 0 && !call.outcome.seed_failed) {
+        corvelanth::end_improvement(ws.distance, ws.lists.route, ws.improvement);
+    }
+    call.report_size = 0;
+    if (call.with_report && !call.outcome.seed_failed) {
+        char* end = corvelanth::write_plan_report(ws, input.count, input.has_finish, call.outcome.route_len,
+                                                  call.state->report);
+        call.report_size = end - call.state->report;
+    }
+    call.done = true;
+}
+
+// Runs the next slice of a plan: the fixed steps and the search's start on
+// the first, then kicks until the budget, the deadline, the next progress
+// call or a stop request; runs without the interpreter lock.
+void* plan_without_lock(void* data) {
+    auto* call = static_cast<PlanCall*>(data);
+    corvelanth::Workspace& ws = call->state->ws;
+    const PlanInput& input = *call->input;
+    if (!call->started) {
+        call->started = true;
+        corvelanth::Problem problem{input.cities, input.count, input.robot};
+        if (input.has_finish) problem.finish = &input.finish;
+        problem.costs = input.costs;
+        call->outcome = corvelanth::plan_route(ws, problem);
+        if (input.kicks < 0 || call->outcome.seed_failed) {
+            finish_plan(*call);
+            return nullptr;
+        }
+        corvelanth::begin_improvement(ws.distance, ws.lists.route, call->outcome.route_len, input.has_finish,
+                                      {input.kicks}, ws.improvement);
+        call->next_progress = std::chrono::steady_clock::now() + PROGRESS_INTERVAL;
+    }
+    corvelanth::SearchLimits limits;
+    limits.stop = &call->stop;
+    const auto now = std::chrono::steady_clock::now();
+    limits.until = now + INTERRUPT_INTERVAL;
+    if (input.has_deadline && input.deadline < limits.until) limits.until = input.deadline;
+    const bool spent = corvelanth::run_improvement(ws.improvement, limits);
+    if (spent || (input.has_deadline && std::chrono::steady_clock::now() >= input.deadline)) finish_plan(*call);
+    return nullptr;
+}
+
+// Asks a running slice to return: the interpreter calls this to interrupt the thread.
+void stop_plan(void* data) {
+    static_cast<PlanCall*>(data)->stop.store(true, std::memory_order_relaxed);
+}
+
+// The legs of route[0..len-1]: distance[route[p-1]][route[p]] for p = 1..len-1.
+VALUE legs_array(const corvelanth::Workspace& ws, const int* route, int len) {
+    VALUE legs = rb_ary_new_capa(len > 0 ? len - 1 : 0);
+    for (int p = 1; p < len; ++p) rb_ary_push(legs, DBL2NUM(ws.distance[route[p - 1]][route[p]]));
+    return legs;
+}
+
+// [order, travel, unplaced, legs] of route[0..len-1], as the Route is made of.
+VALUE route_values(const corvelanth::Workspace& ws, const int* route, int len, VALUE unplaced) {
+    return rb_ary_new_from_args(4, order_array(route, len), DBL2NUM(corvelanth::route_travel(ws.distance, route, len)),
+                                unplaced, legs_array(ws, route, len));
+}
+
+// Yields the best route so far to plan's block, with the thread's state
+// marked in use so that a plan the block makes has a state of its own.
+VALUE yield_progress(VALUE data) {
+    auto* call = reinterpret_cast<PlanCall*>(data);
+    const corvelanth::Workspace& ws = call->state->ws;
+    int route[corvelanth::TABLE_SLOTS];
+    corvelanth::best_improved_route(ws.distance, ws.improvement, route);
+    call->state->in_use = true;
+    VALUE values = route_values(ws, route, call->outcome.route_len, rb_ary_new());
+    rb_ary_push(values, call->cities);
+    return rb_yield(values);
+}
+
+// Marks the thread's state free again, however the block ended.
+VALUE release_state(VALUE data) {
+    reinterpret_cast<PlanCall*>(data)->state->in_use = false;
+    return Qnil;
+}
+
+// A separate state for a plan made from inside another plan's block on the
+// same thread; the collector frees it.
+const rb_data_type_t nested_state_type = {
+    "Corvelanth nested state",   {nullptr, RUBY_TYPED_DEFAULT_FREE, nullptr, nullptr, {nullptr}}, nullptr, nullptr,
+    RUBY_TYPED_FREE_IMMEDIATELY,
+};
 
 /*
- * call-seq:
- *   Corvelanth.plan(cities, robot, report: nil, improve: false) -> Corvelanth::Route
- *
- * Plans the same route as Corvelanth.solve, quietly, and returns it as a
- * Corvelanth::Route: the visiting order, the route's travel length and the
- * cities left out.
- *
- * +cities+:: an Array (or anything with to_ary) of at most MAX_CITIES points.
- * +robot+:: the robot's point.
- * +report+:: where to write the run report, as Corvelanth.solve does
- *            (diagnostics to $stderr included); by default nothing is written.
- * +improve+:: true to shorten the route further by local search (a few
- *             milliseconds at 200 cities), or the search's budget as a whole
- *             number of kicks (true means 1200); false or nil for the fixed
- *             heuristic's route. The improved route starts at the robot,
- *             visits the same cities and is never longer; the same input and
- *             budget give the same route on every machine.
- *
- * Raises as Corvelanth.solve does, and TypeError or ArgumentError for an
- * improve: that is neither a boolean nor a number of kicks up to 10,000,000.
+ * Native half of Corvelanth.plan, private: the arguments in order, with
+ * +report+ nil for none. Returns [order, travel, unplaced, legs, cities],
+ * cities being the Array the cities were read from, and yields the same for
+ * the best route so far to a block, about every PROGRESS_INTERVAL of search.
  */
-VALUE plan_method(int argc, VALUE* argv, VALUE self) {
-    const SolveResult result = solve_call(argc, argv, true);
-    VALUE route = rb_obj_alloc(route_class);
-    rb_ivar_set(route, id_order, rb_obj_freeze(result.order));
-    rb_ivar_set(route, id_travel, DBL2NUM(result.travel));
-    rb_ivar_set(route, id_unplaced, rb_obj_freeze(result.unplaced));
-    return rb_obj_freeze(route);
-}
+VALUE native_plan(VALUE self, VALUE cities, VALUE robot, VALUE finish, VALUE costs, VALUE improve, VALUE time_limit,
+                  VALUE report) {
+    const auto start = std::chrono::steady_clock::now();
+    PlanInput input;
+    input.kicks = plan_kicks(improve);
+    input.has_deadline = plan_deadline(time_limit, start, &input.deadline);
+    // Without improve:, a deadline searches up to the largest budget.
+    if (input.kicks < 0 && input.has_deadline) input.kicks = static_cast<int>(MAX_KICKS);
+    const VALUE destination = report_destination(report, Qnil);
 
-// The three values of a route, in order.
-VALUE route_values(VALUE route) {
-    return rb_ary_new_from_args(3, rb_ivar_get(route, id_order), rb_ivar_get(route, id_travel),
-                                rb_ivar_get(route, id_unplaced));
-}
+    cities = to_array(cities);
+    const long count = RARRAY_LEN(cities);
+    if (count > MAX_CITIES) rb_raise(too_many_cities_class, "too many cities");
+    const bool labels = !NIL_P(costs);
+    for (long i = 0; i < count; ++i) {
+        read_plan_point(rb_ary_entry(cities, i), &input.cities[i], point_name("city", i), labels);
+    }
+    input.count = static_cast<int>(count);
+    read_plan_point(robot, &input.robot, point_name("robot", -1), labels);
+    input.has_finish = !NIL_P(finish);
+    if (input.has_finish) read_plan_point(finish, &input.finish, point_name("finish", -1), labels);
+    input.costs = nullptr;
+    VALUE costs_holder = Qnil;
+    if (!NIL_P(costs)) {
+        const int node_count = input.count + (input.has_finish ? 2 : 1);
+        // Owned by a Ruby object, so that a raise during the reading frees it.
+        double* buffer = ALLOCV_N(double, costs_holder, static_cast<size_t>(node_count) * node_count);
+        read_costs(costs, node_count, buffer);
+        input.costs = buffer;
+    }
 
-/*
- * call-seq:
- *   route.to_a -> Array of Integer
- *
- * The visiting order, as #order gives it.
- */
-VALUE route_to_a(VALUE self) {
-    return rb_ivar_get(self, id_order);
-}
+    // A block that plans again on this thread must not share this state.
+    volatile VALUE state_holder = Qnil;
+    ThreadState* state = &thread_state();
+    if (state->in_use) {
+        ThreadState* nested;
+        state_holder = TypedData_Make_Struct(rb_cObject, ThreadState, &nested_state_type, nested);
+        state = nested;
+    }
+    const bool sliced = rb_block_given_p();
+    PlanCall call{state, &input, !NIL_P(destination), sliced, false, false, {}, {false}, Outcome{}, 0, cities};
+    if (input.count < UNLOCKED_MIN_CITIES && input.kicks < 0) {
+        plan_without_lock(&call);
+    }
+    while (!call.done) {
+        call.stop.store(false, std::memory_order_relaxed);
+        // An interrupt (Ctrl-C, Thread#raise, Thread#kill, Timeout) stops the
+        // slice and raises here once the lock is back.
+        // stop_plan only stores to an atomic flag, which is safe in a signal
+        // handler: Ctrl-C then reaches a lone main thread at once.
+        rb_nogvl(plan_without_lock, &call, stop_plan, &call, RB_NOGVL_UBF_ASYNC_SAFE);
+        if (!call.done && sliced && std::chrono::steady_clock::now() >= call.next_progress) {
+            rb_ensure(yield_progress, reinterpret_cast<VALUE>(&call), release_state, reinterpret_cast<VALUE>(&call));
+            call.next_progress = std::chrono::steady_clock::now() + PROGRESS_INTERVAL;
+        }
+    }
+    const Outcome& outcome = call.outcome;
+    const bool diagnose = !NIL_P(destination);
+    if (outcome.seed_failed) {
+        if (diagnose) write_text(rb_ractor_stderr(), diagnostics_text(outcome));
+        rb_raise(unreachable_class, "no city can be reached from the robot");
+    }
 
-/*
- * call-seq:
- *   route.to_h -> Hash
- *
- * The route as {order:, travel:, unplaced:}.
- */
-VALUE route_to_h(VALUE self) {
-    VALUE hash = rb_hash_new();
-    rb_hash_aset(hash, ID2SYM(rb_intern("order")), rb_ivar_get(self, id_order));
-    rb_hash_aset(hash, ID2SYM(rb_intern("travel")), rb_ivar_get(self, id_travel));
-    rb_hash_aset(hash, ID2SYM(rb_intern("unplaced")), rb_ivar_get(self, id_unplaced));
-    return hash;
-}
+    const corvelanth::Workspace& ws = state->ws;
+    int unplaced[corvelanth::TABLE_SLOTS];
+    const int unplaced_count = ws.lists.pending_count;
+    std::copy(ws.lists.pending, ws.lists.pending + unplaced_count, unplaced);
+    std::sort(unplaced, unplaced + unplaced_count);
+    VALUE unplaced_list = rb_ary_new_capa(unplaced_count);
+    for (int k = 0; k < unplaced_count; ++k) rb_ary_push(unplaced_list, INT2FIX(unplaced[k]));
+    VALUE values = route_values(ws, ws.lists.route, outcome.route_len, unplaced_list);
+    rb_ary_push(values, cities);
+    const VALUE text = NIL_P(destination) ? Qnil : rb_str_new(state->report, call.report_size);
+    if (input.costs) ALLOCV_END(costs_holder);
+    RB_GC_GUARD(state_holder);
 
-/*
- * call-seq:
- *   route.deconstruct_keys(keys) -> Hash
- *
- * The route's values for pattern matching: <code>in {order:, travel:}</code>.
- */
-VALUE route_deconstruct_keys(VALUE self, VALUE keys) {
-    return route_to_h(self);
-}
-
-/*
- * call-seq:
- *   route == other -> true or false
- *
- * True when +other+ is a Route with the same order, travel and unplaced cities.
- */
-VALUE route_equal(VALUE self, VALUE other) {
-    if (!rb_obj_is_kind_of(other, route_class)) return Qfalse;
-    return rb_equal(route_values(self), route_values(other));
-}
-
-/*
- * call-seq:
- *   route.eql?(other) -> true or false
- *
- * As #==, with the values compared by eql?.
- */
-VALUE route_eql(VALUE self, VALUE other) {
-    if (!rb_obj_is_kind_of(other, route_class)) return Qfalse;
-    return rb_eql(route_values(self), route_values(other)) ? Qtrue : Qfalse;
-}
-
-/*
- * call-seq:
- *   route.hash -> Integer
- *
- * A hash code consistent with #eql?.
- */
-VALUE route_hash(VALUE self) {
-    return rb_hash(route_values(self));
-}
-
-/*
- * call-seq:
- *   route.inspect -> String
- *
- * Shows the route's values.
- */
-VALUE route_inspect(VALUE self) {
-    return rb_sprintf("#<Corvelanth::Route order=%" PRIsVALUE " travel=%" PRIsVALUE " unplaced=%" PRIsVALUE ">",
-                      rb_inspect(rb_ivar_get(self, id_order)), rb_inspect(rb_ivar_get(self, id_travel)),
-                      rb_inspect(rb_ivar_get(self, id_unplaced)));
+    // The state may be reused from here on: the writes can run any Ruby code.
+    if (diagnose && outcome.no_position_count > 0) write_text(rb_ractor_stderr(), diagnostics_text(outcome));
+    if (!NIL_P(destination)) write_report(destination, text);
+    return values;
 }
 
 }  // namespace
@@ -425,14 +673,18 @@ RUBY_FUNC_EXPORTED void Init_Corvelanth(void) {
     id_write = rb_intern("write");
     id_flush = rb_intern("flush");
     id_report = rb_intern("report");
-    id_improve = rb_intern("improve");
-    id_order = rb_intern("@order");
-    id_travel = rb_intern("@travel");
-    id_unplaced = rb_intern("@unplaced");
+    id_thorough = rb_intern("thorough");
+    id_to_f = rb_intern("to_f");
+    id_x = rb_intern("x");
+    id_y = rb_intern("y");
+    key_x = rb_obj_freeze(rb_str_new_cstr("x"));
+    rb_gc_register_mark_object(key_x);
+    key_y = rb_obj_freeze(rb_str_new_cstr("y"));
+    rb_gc_register_mark_object(key_y);
 
     /*
-     * Plans a short open route for a robot through up to MAX_CITIES cities in
-     * the plane. See Corvelanth.solve and Corvelanth.plan.
+     * Plans a short route for a robot through up to MAX_CITIES cities in the
+     * plane. See Corvelanth.solve and Corvelanth.plan.
      */
     solver_class = rb_define_class("Corvelanth", rb_cObject);
     /* The largest number of cities a call accepts. */
@@ -445,27 +697,7 @@ RUBY_FUNC_EXPORTED void Init_Corvelanth(void) {
     /* No city is closer than 30000 to the robot, so no route can be started. */
     unreachable_class = rb_define_class_under(solver_class, "UnreachableError", error_class);
 
-    /*
-     * A planned route, as Corvelanth.plan returns it: a frozen value, equal
-     * to another Route with the same values.
-     */
-    route_class = rb_define_class_under(solver_class, "Route", rb_cObject);
-    rb_undef_method(CLASS_OF(route_class), "new");
-    /* The node indices in visiting order, as Corvelanth.solve returns them (frozen). */
-    rb_define_attr(route_class, "order", 1, 0);
-    /* The open route's length, a Float: the run report's travel, bit for bit. */
-    rb_define_attr(route_class, "travel", 1, 0);
-    /* The indices of the cities left out, ascending (frozen); usually empty. */
-    rb_define_attr(route_class, "unplaced", 1, 0);
-    rb_define_method(route_class, "to_a", RUBY_METHOD_FUNC(route_to_a), 0);
-    rb_define_method(route_class, "to_h", RUBY_METHOD_FUNC(route_to_h), 0);
-    rb_define_method(route_class, "deconstruct_keys", RUBY_METHOD_FUNC(route_deconstruct_keys), 1);
-    rb_define_method(route_class, "==", RUBY_METHOD_FUNC(route_equal), 1);
-    rb_define_method(route_class, "eql?", RUBY_METHOD_FUNC(route_eql), 1);
-    rb_define_method(route_class, "hash", RUBY_METHOD_FUNC(route_hash), 0);
-    rb_define_method(route_class, "inspect", RUBY_METHOD_FUNC(route_inspect), 0);
-
     rb_define_singleton_method(solver_class, "solve", RUBY_METHOD_FUNC(solve_method), -1);
-    rb_define_singleton_method(solver_class, "plan", RUBY_METHOD_FUNC(plan_method), -1);
+    rb_define_private_method(rb_singleton_class(solver_class), "native_plan", RUBY_METHOD_FUNC(native_plan), 7);
 }
 }

@@ -67,6 +67,49 @@ TEST_P(MatchesOracle, ManySmallInstances) {
     expect_same_as_oracle(GetParam(), 200, 3, 42);
 }
 
+// Both planners on routes with a finish, a round trip or given costs (plain
+// and with many equal ones), on workspaces kept from one instance to the next.
+void expect_same_plans_as_oracle(Family family, int count, int trials, unsigned seed) {
+    static auto fast = test_support::new_workspace();
+    static auto plain = test_support::new_workspace();
+    std::mt19937 rng(seed);
+    std::vector<double> costs;
+    for (int t = 0; t < trials; ++t) {
+        const auto instance = test_support::random_instance(family, count, rng);
+        const corvelanth::Point finish{static_cast<double>(rng() % 1000), static_cast<double>(rng() % 1000)};
+        for (int mode = 0; mode < 4; ++mode) {
+            corvelanth::Problem problem{instance.cities.data(), count, instance.robot};
+            if (mode == 0) problem.finish = &finish;
+            if (mode == 1) problem.finish = &instance.robot;
+            if (mode >= 2) {
+                if (mode == 3) problem.finish = &finish;
+                const int n = count + (problem.finish ? 2 : 1);
+                costs.assign(static_cast<size_t>(n) * n, 0.0);
+                for (int a = 0; a < n; ++a) {
+                    for (int b = a + 1; b < n; ++b) {
+                        costs[a * n + b] = costs[b * n + a] = static_cast<double>(rng() % (mode == 2 ? 5 : 1000));
+                    }
+                }
+                problem.costs = costs.data();
+            }
+            const corvelanth::Outcome expected = oracle::plan_route(*plain, problem);
+            const corvelanth::Outcome actual = corvelanth::plan_route(*fast, problem);
+            const std::string where = std::string(test_support::family_name(family)) + ", " + std::to_string(count) +
+                                      " cities, seed " + std::to_string(seed) + ", trial " + std::to_string(t) +
+                                      ", mode " + std::to_string(mode);
+            ASSERT_EQ(actual.route_len, expected.route_len) << where;
+            ASSERT_EQ(std::vector<int>(fast->lists.route, fast->lists.route + actual.route_len),
+                      std::vector<int>(plain->lists.route, plain->lists.route + expected.route_len))
+                << where;
+        }
+    }
+}
+
+TEST_P(MatchesOracle, RoutesToAFinishOrOnGivenCosts) {
+    for (int count = 0; count <= 12; ++count) expect_same_plans_as_oracle(GetParam(), count, 8, 3000 + count);
+    for (int count : {33, 100, 200}) expect_same_plans_as_oracle(GetParam(), count, 2, 4000 + count);
+}
+
 // The tests above ran on the path CORVELANTH_SIMD names, when this processor has it.
 TEST(SimdPath, IsTheOneForced) {
     const corvelanth::SimdPath widest = corvelanth::widest_simd_path();

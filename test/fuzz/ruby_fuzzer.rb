@@ -21,10 +21,14 @@ ext_dir, baseline_dir, *rest = ARGV
 abort "usage: #{$PROGRAM_NAME} EXT_DIR BASELINE_EXT_DIR [SECONDS | --replay CASE.json | --save CASE.json]" unless baseline_dir
 
 # Both builds define the class Corvelanth: the baseline is loaded first and renamed.
+# plan and Route are Ruby over each build's native half, loaded for each.
+RUBY_HALF = %w[route plan].map { |name| File.expand_path("../../lib/corvelanth/#{name}.rb", __dir__) }
 require File.join(File.expand_path(baseline_dir), "Corvelanth.so")
+RUBY_HALF.each { |file| load file }
 Baseline = Corvelanth
 Object.send(:remove_const, :Corvelanth)
 require File.join(File.expand_path(ext_dir), "Corvelanth.so")
+RUBY_HALF.each { |file| load file }
 abort "ruby fuzz: the two builds did not load apart" if Baseline.equal?(Corvelanth)
 if Corvelanth.respond_to?(:plan) && !Baseline.respond_to?(:plan)
   abort "ruby fuzz: the extension has plan and the baseline in #{baseline_dir} does not: rebuild it"

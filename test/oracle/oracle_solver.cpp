@@ -174,6 +174,89 @@ Outcome solve_route(Workspace& ws, const Point* cities, int city_count, Point ro
     return outcome;
 }
 
+// Inserts the pending city with the lowest insertion cost that is a number,
+// by (cost, position, slot), after every position but a finish; with no such
+// cost, slot 0 goes last (before a finish).
+void insert_uncapped(const DistanceTable& distance, bool has_finish, RouteLists& lists) {
+    const int positions = has_finish ? lists.route_len - 1 : lists.route_len;
+    bool found = false;
+    double best = 0.0;
+    int best_pos = positions - 1;
+    int best_slot = 0;
+    for (int pos = 0; pos < positions; ++pos) {
+        const int a = lists.route[pos];
+        for (int slot = 0; slot < lists.pending_count; ++slot) {
+            const int c = lists.pending[slot];
+            double cost;
+            if (pos + 1 < lists.route_len) {
+                const int b = lists.route[pos + 1];
+                cost = distance[a][c] + (distance[b][c] - distance[a][b]);
+            } else {
+                cost = distance[a][c];
+            }
+            if (cost != cost) continue;
+            if (!found || cost < best) {
+                found = true;
+                best = cost;
+                best_pos = pos;
+                best_slot = slot;
+            }
+        }
+    }
+    route_insert_after(lists, best_pos, best_slot);
+    pending_remove_at(lists, best_slot);
+}
+
+Outcome plan_route(Workspace& ws, const corvelanth::Problem& problem) {
+    if (!problem.finish && !problem.costs) {
+        return oracle::solve_route(ws, problem.cities, problem.city_count, problem.robot, true);
+    }
+    const int count = problem.city_count;
+    const bool has_finish = problem.finish != nullptr;
+    for (int i = 0; i < count; ++i) ws.points[i] = problem.cities[i];
+    ws.points[count] = problem.robot;
+    if (has_finish) ws.points[count + 1] = *problem.finish;
+    const int n = count + (has_finish ? 2 : 1);
+    if (problem.costs) {
+        for (int a = 0; a < n; ++a) {
+            for (int b = 0; b < n; ++b) ws.distance[a][b] = a == b ? 0.0 : problem.costs[a * n + b];
+        }
+    } else {
+        build_distances(ws.points, n, ws.distance_scratch, ws.distance);
+    }
+    RouteLists& lists = ws.lists;
+    // The seed: the robot, the nearest city by a distance that is a number
+    // (city 0 when none is), the finish.
+    int nearest = 0;
+    bool found = false;
+    for (int c = 0; c < count; ++c) {
+        const double d = ws.distance[c][count];
+        if (d == d && (!found || d < ws.distance[nearest][count])) {
+            nearest = c;
+            found = true;
+        }
+    }
+    lists.route_len = 0;
+    lists.pending_count = 0;
+    lists.route[lists.route_len++] = count;
+    if (count > 0) lists.route[lists.route_len++] = nearest;
+    if (has_finish) lists.route[lists.route_len++] = count + 1;
+    for (int c = 0; c < count; ++c) {
+        if (c != nearest) pending_push(lists, c);
+    }
+    while (lists.pending_count > 0) insert_uncapped(ws.distance, has_finish, lists);
+    if (!problem.costs) uncross_route(ws.points, lists.route, lists.route_len, ws.sweep);
+    for (int k = 1; k < lists.route_len - 1; ++k) {
+        pending_push(lists, lists.route[k]);
+        route_remove_at(lists, k);
+        insert_uncapped(ws.distance, has_finish, lists);
+    }
+    if (!problem.costs) uncross_route(ws.points, lists.route, lists.route_len, ws.sweep);
+    Outcome outcome;
+    outcome.route_len = lists.route_len;
+    return outcome;
+}
+
 char* write_run_report(const Workspace& ws, int city_count, int route_len, char* out) {
     const int room = corvelanth::REPORT_LINE_MAX_CHARS + 1;  // snprintf's terminator lands past the line
     out += std::snprintf(out, room, "[Corvelanth]\n");

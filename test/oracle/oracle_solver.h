@@ -54,6 +54,10 @@ void uncross_route(const Point* points, int* route, int route_len, corvelanth::S
 // The whole pipeline, without the crossing sweeps when `uncross` is false.
 Outcome solve_route(Workspace& ws, const Point* cities, int city_count, Point robot, bool uncross = true);
 
+// A route with a finish or given costs: the same steps with a full scan at
+// every insertion, no ceiling, every city placed and nothing after the finish.
+Outcome plan_route(Workspace& ws, const corvelanth::Problem& problem);
+
 // Formats the run report one line at a time with snprintf; returns the end.
 char* write_run_report(const Workspace& ws, int city_count, int route_len, char* out);
 

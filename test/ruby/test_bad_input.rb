@@ -386,10 +386,73 @@ class TestBadInput < Minitest::Test
     assert_refused(ArgumentError) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, { report: nil }) }
     assert_refused(ArgumentError, /unknown keyword: :improve/) { Corvelanth.solve(FIVE_CITIES, FIVE_ROBOT, improve: true) }
     assert_refused(TypeError, /improve/) { Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT, improve: "yes") }
+    # nil is plan's documented default: as quiet as leaving report: out.
+    route, out, err = capture_fds { Corvelanth.plan([[0, 0], [40_000, 0]], [0, 0], report: nil) }
+    assert_equal [[1], "", ""], [route.unplaced, out, err]
     assert_refused(TypeError, /improve/) { Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT, improve: 10.0) }
     [-1, 10_000_001, 2**70].each do |kicks|
       assert_refused(ArgumentError, /improve/) { Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT, improve: kicks) }
     end
+  end
+
+  def test_bad_costs_finishes_deadlines_and_points_for_plan_name_what_is_wrong
+    three = [[0, 0], [3, 4], [6, 8]]
+    good = Array.new(4) { |i| Array.new(4) { |j| (i - j).abs } }
+    with = ->(i, j, value) { good.map(&:dup).tap { |m| m[i][j] = value } }
+    {
+      [TypeError, /wrong argument type Integer \(expected Array\)/] => { costs: 5 },
+      [ArgumentError, /\Acosts must have 4 rows/] => { costs: good.first(3) },
+      [ArgumentError, /\Acosts\[2\] must have 4 entries, not 3\z/] => { costs: good.each_with_index.map { |r, i| i == 2 ? r.first(3) : r } },
+      [ArgumentError, /\Acosts\[1\]\[3\] is -1.0: costs must be finite and at least 0\z/] => { costs: with.(1, 3, -1) },
+      [ArgumentError, /\Acosts\[0\]\[2\] is NaN/] => { costs: with.(0, 2, Float::NAN) },
+      [ArgumentError, /\Acosts\[3\]\[0\] is Infinity/] => { costs: with.(3, 0, Float::INFINITY) },
+      [TypeError, /\Acosts\[2\]\[1\] is "1", not a number\z/] => { costs: with.(2, 1, "1") },
+      [ArgumentError, /\Acosts\[1\]\[2\] is 5.0 but costs\[2\]\[1\] is 1.0: costs must be symmetric\z/] =>
+        { costs: with.(1, 2, 5.0) },
+      [ArgumentError, /\Acosts must have 5 rows/] => { costs: good, finish: [1, 1] },
+      [ArgumentError, /\Afinish must have two coordinates\z/] => { finish: [1] },
+      [TypeError, /\Afinish: x is a String \("1"\), not a number/] => { finish: %w[1 2] },
+      [ArgumentError, /time_limit: must be a positive/] => { time_limit: 0 },
+      [ArgumentError, /time_limit: must be a positive/] => { time_limit: Float::NAN },
+      [TypeError, /time_limit: must be a number of seconds/] => { time_limit: "1" },
+      [ArgumentError, /improve: must be true, false, nil, :thorough/] => { improve: :fast }
+    }.each do |(error, message), keywords|
+      assert_refused(error, message) { Corvelanth.plan(three, [0, 0], **keywords) }
+    end
+    good[0][0] = "the diagonal is not read"
+    assert_equal [3, 2, 1, 0], Corvelanth.plan(three, [0, 0], costs: good).order
+  end
+
+  def test_plan_takes_hashes_and_objects_with_x_and_y_and_names_the_bad_point
+    at = Struct.new(:x, :y, :name)
+    cities = [{ x: 7, y: 2 }, { "x" => 19, "y" => 11 }, at.new(4, 14, "a"), [3, 12],
+              Object.new.tap { |o| def o.x = 0; def o.y = 20 }]
+    assert_equal FIVE_ROUTE, Corvelanth.plan(cities, { x: 2, y: 14 }).order
+    assert_equal cities.values_at(4, 2, 3, 0, 1), Corvelanth.plan(cities, [2, 14]).stops
+    {
+      [TypeError, /\Acity 1: y is a String \("12"\), not a number; convert numbers read from text first\z/] =>
+        [[1, 2], [3, "12"]],
+      [TypeError, /\Acity 0: x is nil, not a number\z/] => [{ x: nil, y: 1 }],
+      [ArgumentError, /\Acity 0: a Hash point needs the keys :x and :y/] => [{ x: 1 }],
+      [TypeError, /\Acity 2: a point is \[x, y\], a Hash with :x and :y, or an object with x and y \(given Integer\)\z/] =>
+        [[1, 2], [3, 4], 5]
+    }.each do |(error, message), bad|
+      assert_refused(error, message) { Corvelanth.plan(bad, [0, 0]) }
+    end
+    assert_refused(TypeError, /\Arobot: x is true, not a number\z/) { Corvelanth.plan([[1, 2]], [true, 0]) }
+  end
+
+  def test_routes_stay_frozen_values_through_copies_and_marshal
+    route = Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT)
+    [route.dup, route.clone, Marshal.load(Marshal.dump(route))].each do |copy| # rubocop:disable Security/MarshalLoad
+      assert copy.frozen?
+      assert_equal route, copy
+      assert_equal route.legs, copy.legs
+    end
+    assert_raises(ArgumentError) { route.clone(freeze: false) }
+    assert_raises(NoMethodError) { Corvelanth::Route.allocate }
+    assert_raises(NoMethodError) { Corvelanth::Route.new([5], 0.0, [], [], [], nil) }
+    assert_raises(NoMethodError) { Corvelanth.new }
   end
 
   def test_arrays_that_contain_themselves_or_are_shared

@@ -7,6 +7,9 @@ require "tempfile"
 EXT_DIR = File.expand_path(ENV.fetch("CORVELANTH_EXT_DIR", File.join(__dir__, "..", "..", "build", "ext")))
 $LOAD_PATH.unshift(EXT_DIR)
 require "Corvelanth"
+# Corvelanth.plan and Route, over the extension under test.
+PLAN_RB = File.expand_path("../../lib/corvelanth/plan.rb", __dir__)
+require PLAN_RB
 
 FIVE_CITIES = [[7, 2], [19, 11], [4, 14], [3, 12], [0, 20]].freeze
 FIVE_ROBOT = [2, 14].freeze
@@ -46,8 +49,8 @@ module CorvelanthTestHelpers
     result
   end
 
-  # Runs Ruby code in a child process with the extension loadable.
+  # Runs Ruby code in a child process with the extension and plan loaded.
   def run_ruby(code, stdin: "")
-    Open3.capture3(RbConfig.ruby, "-I", EXT_DIR, "-e", code, stdin_data: stdin)
+    Open3.capture3(RbConfig.ruby, "-I", EXT_DIR, "-r", "Corvelanth", "-r", PLAN_RB, "-e", code, stdin_data: stdin)
   end
 end

@@ -24,6 +24,7 @@ TENTHS = 10
 
 $LOAD_PATH.unshift(File.expand_path(ext_dir))
 require "Corvelanth"
+require_relative "../../lib/corvelanth/plan"
 
 # Resident set size of this process, in KiB.
 def resident_kib
