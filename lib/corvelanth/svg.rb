@@ -37,7 +37,8 @@ class Corvelanth
     #   node (an Array or a Hash) or called with the node index; a nil label
     #   draws none. By default the node index itself.
     # @param finish [Object, nil] the finish's point, node cities.size + 1,
-    #   for a route that ends there.
+    #   for a route that ends there; by default the route's own +finish+,
+    #   where it has one.
     # @param improve [Boolean, Integer, Symbol, nil] how the route was
     #   planned, as given to Corvelanth.plan, for the title: false for the
     #   fixed heuristic; true, a number of kicks or :thorough for an improved
@@ -46,6 +47,7 @@ class Corvelanth
     # @raise [TypeError] for a point or a coordinate that is not a number.
     # @raise [ArgumentError] for a point with fewer than two coordinates.
     def draw(cities, robot, route, labels: nil, finish: nil, improve: nil)
+      finish ||= route.finish if route.respond_to?(:finish)
       Picture.new(cities, robot, route, labels: labels, finish: finish, improve: improve).to_s
     end
 
@@ -238,8 +240,9 @@ class Corvelanth
           next unless from && to && Math.hypot(to[0] - from[0], to[1] - from[1]) >= 14
 
           angle = Math.atan2(to[1] - from[1], to[0] - from[0]) * 180 / Math::PI
+          middle = "#{num((from[0] + to[0]) / 2)},#{num((from[1] + to[1]) / 2)}"
           %(<path class="arrow" d="M-4,-3.2 L4,0 L-4,3.2 z" fill="#{ROUTE_COLOUR}" ) +
-            %(transform="translate(#{num((from[0] + to[0]) / 2)},#{num((from[1] + to[1]) / 2)}) rotate(#{num(angle)})"/>)
+            %(transform="translate(#{middle}) rotate(#{num(angle)})"/>)
         end
       end
 
@@ -263,9 +266,10 @@ class Corvelanth
         end
       end
 
-      # The robot's green disc, and a red square around the route's last stop.
+      # The robot's green disc, and a red square around the route's last stop
+      # (with a dot for a finish, which has no city's).
       def start_and_end
-        parts = []
+        parts = [finish_dot].compact
         robot = @screen[@count]
         if robot
           parts << %(<circle class="start" data-node="#{@count}" cx="#{num(robot[0])}" cy="#{num(robot[1])}" r="7" ) +
@@ -278,6 +282,15 @@ class Corvelanth
                    %(width="#{2 * half}" height="#{2 * half}" fill="none" stroke="#{END_COLOUR}" stroke-width="2.5"/>)
         end
         parts
+      end
+
+      # The finish's dot, when the route ends at a finish away from the start.
+      def finish_dot
+        point = @last && @last > @count && !@end_at_start && @screen[@last]
+        return nil unless point
+
+        %(<circle class="finish" data-node="#{@last}" cx="#{num(point[0])}" cy="#{num(point[1])}" r="3" ) +
+          %(fill="#{END_COLOUR}">#{tooltip(@last)}</circle>)
       end
 
       # A node's label as a tooltip element, or nothing.

@@ -18,9 +18,8 @@ class TestPackaging < Minitest::Test
       _, err, status = Open3.capture3("gem", "build", "-C", ROOT, "corvelanth.gemspec", "--output", gem_file, chdir: dir)
       assert status.success?, err
       # Read in a child: loading YAML here would give every class a yaml_tag method.
-      out, err, status = Open3.capture3(RbConfig.ruby, "-rrubygems/package", "-rjson", "-e",
-                                        "s = Gem::Package.new(ARGV[0]).spec; puts JSON.generate([s.metadata, s.homepage, s.files])",
-                                        gem_file)
+      script = "s = Gem::Package.new(ARGV[0]).spec; puts JSON.generate([s.metadata, s.homepage, s.files])"
+      out, err, status = Open3.capture3(RbConfig.ruby, "-rrubygems/package", "-rjson", "-e", script, gem_file)
       assert status.success?, err
       metadata, homepage, files = JSON.parse(out)
       # No invented addresses: the project has no public home yet.
@@ -116,7 +115,9 @@ class TestPackaging < Minitest::Test
         object = YARD::Registry.at(path)
         next "#{path}: unknown to YARD" unless object
         next "#{path}: undocumented" if object.docstring.blank?
-        "#{path}: documented in #{object.files.map(&:first).uniq.join(" and ")}" if object.is_a?(YARD::CodeObjects::MethodObject) && object.files.map(&:first).uniq.size > 1
+
+        files = object.files.map(&:first).uniq
+        "#{path}: documented in #{files.join(" and ")}" if object.type == :method && files.size > 1
       end
       puts JSON.generate(api: api.size, problems: problems)
     RUBY
