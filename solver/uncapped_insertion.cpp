@@ -8,9 +8,10 @@
 // d[a][c] + (d[b][c] - d[a][b]); on an open route, after its last node at
 // cost d[a][c]. A finish is the route's last node and nothing goes after it.
 // Ties go to the lower position, then the lower pending slot. Each pending
-// slot keeps its cheapest position; an insertion after position p loses
-// position p, shifts the later ones up by one and offers two new ones, p
-// and p + 1, so only a slot whose cheapest was p is scanned again.
+// slot keeps a window of its two cheapest positions; an insertion after
+// position p loses position p, shifts the later ones up by one and offers two
+// new ones, p and p + 1, so a slot is scanned again only when it loses its
+// cheapest position with no second one known.
 #include "route_steps.h"
 
 namespace corvelanth {
@@ -32,31 +33,73 @@ inline int position_count(const RouteLists& lists, bool has_finish) {
     return has_finish ? lists.route_len - 1 : lists.route_len;
 }
 
-// Scans every position for pending[slot] and keeps its cheapest; NaN costs never win.
+// True when (cost, pos) comes before (other_cost, other_pos); a cost that is
+// a number comes before NO_POSITION, and a NaN cost never comes first.
+inline bool before(double cost, int pos, double other_cost, int other_pos) {
+    if (!(cost == cost)) return false;
+    return other_pos == NO_POSITION || cost < other_cost || (cost == other_cost && pos < other_pos);
+}
+
+// Puts candidate (cost, pos) into slot's window of its two cheapest positions.
+inline void offer(InsertionScratch& s, int slot, int pos, double cost) {
+    if (!before(cost, pos, s.second_cost[slot], s.second_pos[slot])) return;
+    if (before(cost, pos, s.first_cost[slot], s.first_pos[slot])) {
+        s.second_cost[slot] = s.first_cost[slot];
+        s.second_pos[slot] = s.first_pos[slot];
+        s.first_cost[slot] = cost;
+        s.first_pos[slot] = pos;
+    } else {
+        s.second_cost[slot] = cost;
+        s.second_pos[slot] = pos;
+    }
+}
+
+// Scans every position for pending[slot] into its window.
 void scan_slot(const DistanceTable& d, const RouteLists& lists, bool has_finish, InsertionScratch& s, int slot) {
     const int c = lists.pending[slot];
     const int positions = position_count(lists, has_finish);
-    double best = 0.0;
-    int best_pos = NO_POSITION;
-    for (int q = 0; q < positions; ++q) {
-        const double cost = insertion_cost(d, lists, q, c);
-        if (best_pos == NO_POSITION ? cost == cost : cost < best) {
-            best = cost;
-            best_pos = q;
-        }
-    }
-    s.first_cost[slot] = best;
-    s.first_pos[slot] = best_pos;
+    s.first_pos[slot] = s.second_pos[slot] = NO_POSITION;
+    s.first_cost[slot] = s.second_cost[slot] = 0.0;
+    for (int q = 0; q < positions; ++q) offer(s, slot, q, insertion_cost(d, lists, q, c));
 }
 
-// Offers position q at `cost` to slot's cheapest.
-inline void offer(InsertionScratch& s, int slot, int q, double cost) {
-    const int pos = s.first_pos[slot];
-    if (!(cost == cost)) return;
-    if (pos == NO_POSITION || cost < s.first_cost[slot] || (cost == s.first_cost[slot] && q < pos)) {
-        s.first_cost[slot] = cost;
-        s.first_pos[slot] = q;
+// Brings slot's window up to date after an insertion after position p: the
+// entry at p is lost and later ones move up by one, then the two new
+// positions p and p + 1 are offered. A window (first, second) is one of:
+// both NO_POSITION, no position has a cost that is a number; a first and
+// NO_POSITION, the only such position; a first and a second equal to it, the
+// cheapest, further positions unknown; or the two cheapest, further
+// positions unknown. Losing the first of the third kind takes a fresh scan.
+void update_slot(const DistanceTable& d, const RouteLists& lists, bool has_finish, InsertionScratch& s, int slot,
+                 int p) {
+    int p0 = s.first_pos[slot];
+    int p1 = s.second_pos[slot];
+    if (p0 == NO_POSITION) {
+        // Nothing known to lose.
+    } else if (p1 == NO_POSITION) {
+        if (p0 == p) p0 = NO_POSITION;
+    } else if (p1 == p0) {
+        if (p0 == p) {
+            scan_slot(d, lists, has_finish, s, slot);
+            return;
+        }
+    } else if (p0 == p || p1 == p) {
+        // One of the two is lost: the other is the cheapest, the rest unknown.
+        if (p0 == p) {
+            s.first_cost[slot] = s.second_cost[slot];
+            p0 = p1;
+        }
+        s.second_cost[slot] = s.first_cost[slot];
+        p1 = p0;
     }
+    // NO_POSITION is below every position, so it never moves.
+    if (p0 > p) ++p0;
+    if (p1 > p) ++p1;
+    s.first_pos[slot] = p0;
+    s.second_pos[slot] = p1;
+    const int c = lists.pending[slot];
+    offer(s, slot, p, insertion_cost(d, lists, p, c));
+    if (p + 1 < position_count(lists, has_finish)) offer(s, slot, p + 1, insertion_cost(d, lists, p + 1, c));
 }
 
 // The pending slot to insert next: the lowest (cost, position, slot); -1
@@ -83,19 +126,10 @@ void insert_slot(const DistanceTable& d, RouteLists& lists, bool has_finish, Ins
     if (slot != last) {
         s.first_cost[slot] = s.first_cost[last];
         s.first_pos[slot] = s.first_pos[last];
+        s.second_cost[slot] = s.second_cost[last];
+        s.second_pos[slot] = s.second_pos[last];
     }
-    const int positions = position_count(lists, has_finish);
-    for (int k = 0; k < lists.pending_count; ++k) {
-        const int pos = s.first_pos[k];
-        if (pos == p || pos == NO_POSITION) {
-            scan_slot(d, lists, has_finish, s, k);
-            continue;
-        }
-        if (pos > p) s.first_pos[k] = pos + 1;
-        const int c = lists.pending[k];
-        offer(s, k, p, insertion_cost(d, lists, p, c));
-        if (p + 1 < positions) offer(s, k, p + 1, insertion_cost(d, lists, p + 1, c));
-    }
+    for (int k = 0; k < lists.pending_count; ++k) update_slot(d, lists, has_finish, s, k, p);
 }
 
 // Places every pending city; one with no usable position at all (its costs
