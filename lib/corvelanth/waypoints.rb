@@ -143,7 +143,7 @@ class Corvelanth
       raise Error, "#{name}: larger than #{MAX_JSON_BYTES} bytes, too large for a waypoint file" if text.bytesize > MAX_JSON_BYTES
 
       text.each_line.with_index(1) { |line, number| text_line(line, name, number) }
-      data = JSON.parse(text.force_encoding(Encoding::UTF_8).delete_prefix(BOM))
+      data = quietly { JSON.parse(text.force_encoding(Encoding::UTF_8).delete_prefix(BOM)) }
       raise Error, "#{name}: expected a JSON array of [x, y] points" unless data.is_a?(Array)
       raise TooManyPoints.new(name, data.size, limit) if limit && data.size > limit
 
@@ -158,7 +158,7 @@ class Corvelanth
         raise Error, "#{where}: expected [x, y], got #{shorten(JSON.generate(pair, allow_nan: true))}"
       end
 
-      point = pair.first(2).map(&:to_f)
+      point = quietly { pair.first(2).map(&:to_f) }
       raise Error, "#{where}: a coordinate is not a finite number" unless point.all?(&:finite?)
 
       point
@@ -239,9 +239,8 @@ class Corvelanth
     # The field as a Float; nil when it is not a number as NUMBER writes one,
     # and an error naming +where+ when it is beyond the range of a Float.
     def coordinate(field, where)
-      return nil unless field && NUMBER.match?(field)
-
-      value = quietly { Float(field) }
+      value = decimal(field)
+      return nil unless value
       raise Error, "#{where}: a coordinate is not a finite number" unless value.finite?
 
       value
@@ -249,12 +248,20 @@ class Corvelanth
 
     # The fields as Floats, or nil when one is not a finite number.
     def numbers(fields)
-      values = fields.map { |f| f && NUMBER.match?(f) ? quietly { Float(f) } : nil }
+      values = fields.map { |f| decimal(f) }
       values.all? { |v| v&.finite? } ? values : nil
     end
 
-    # The block's value, computed without the interpreter's warnings (Float
-    # warns of a number out of range, and the caller reports it instead).
+    # The Float a field written as NUMBER says ("5." and "5.e3" included,
+    # which Float itself refuses), or nil for anything else.
+    def decimal(field)
+      return nil unless field && NUMBER.match?(field)
+
+      quietly { Float(field.sub(/\.(?!\d)/, ".0")) }
+    end
+
+    # The block's value, computed without the interpreter's warnings (a
+    # number out of range warns, and the caller reports it instead).
     def quietly
       verbose = $VERBOSE
       $VERBOSE = nil
