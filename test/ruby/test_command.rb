@@ -66,6 +66,7 @@ class TestCommand < Minitest::Test
                                             { "w.csv" => "y,label,x\n#{SIX_ROWS.map { |x, y| "#{y},p,#{x}" }.join("\n")}\n" }],
       "a UTF-8 comment under the C locale" => [["w.csv"], { "w.csv" => "# café\n#{SIX_CSV}" }, { "LC_ALL" => "C" }],
       "TSPLIB with DIMENSION, EUC_2D and CRLF" => [["w.tsp"], { "w.tsp" => tsp }],
+      "other spellings of the numbers" => [["w.csv"], { "w.csv" => "2.,+14\n7.0,.2e1\n19,11.\n4e0,14\n3,012\n-0,20\n" }],
       "standard input" => [%w[--format csv -], {}, {}, SIX_CSV],
       "a decimal --kicks with a leading zero" => [%w[--kicks 00 w.csv], { "w.csv" => SIX_CSV }],
     }.each do |what, (args, files, env, stdin)|
