@@ -42,8 +42,10 @@ bool is_blank(int c) {
 }
 
 // Reads the count line: blanks, an optional sign and digits as "%d" reads
-// them, blanks, then a newline or the end of input. False for anything else,
-// including a value outside 0..MAX_CITIES ("-0" is 0).
+// them, blanks, then a newline or the end of input; a carriage return right
+// before the newline counts as a blank, so a line from a Windows text file
+// reads the same. False for anything else, including a value outside
+// 0..MAX_CITIES ("-0" is 0).
 bool read_count(int* count) {
     int c = std::getchar();
     while (is_blank(c)) c = std::getchar();
@@ -56,6 +58,10 @@ bool read_count(int* count) {
         if (value <= MAX_CITIES) value = value * 10 + (c - '0');
     }
     while (is_blank(c)) c = std::getchar();
+    if (c == '\r') {
+        c = std::getchar();
+        if (c != '\n') return false;
+    }
     if (c != '\n' && c != EOF) return false;
     if (negative && value != 0) return false;
     if (value > MAX_CITIES) return false;

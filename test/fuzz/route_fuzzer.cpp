@@ -1,6 +1,7 @@
 // libFuzzer target for the route solver: turns bytes into an instance of 0 to
-// 200 cities, solves it with solve_route() on a workspace, and aborts with a
-// description of the instance when a guarantee is broken.
+// 200 cities, solves it with solve_route() on a workspace, improves the route
+// with improve_route() at a small budget, and aborts with a description of the
+// instance when a guarantee is broken.
 //
 // Input layout, read front to back; a value cut off by the end of the input
 // reads as zero bytes, and no city starts after the end.
@@ -13,6 +14,7 @@
 //                           (next byte: signed step in quarters)
 //     tag < 0x60            the previous city's y with a new x (a horizontal run)
 //     otherwise             a point
+//   byte          the improvement's budget: kicks, modulo 49 (0 to 48)
 //   point         x coordinate, then y coordinate
 //   coordinate    tag byte; tag & 7 selects:
 //     0  a small grid value, (tag >> 3) - 8: ties and duplicates
@@ -39,8 +41,14 @@
 //  - no table slot past the node count is written, and stale contents of
 //    the workspace do not change the outcome: the instance is solved twice
 //    over different leftovers and must give the same outcome and route;
-//  - the outcome equals that of the straightforward oracle.
+//  - the outcome equals that of the straightforward oracle;
+//  - improve_route() on the route gives a permutation of the same nodes from
+//    the same start, returns its length, is never longer than its input, and
+//    gives the same route and length from the oracle's distance table: run on
+//    each instruction-set path (script/check forces each), that is the same
+//    route on every path.
 // Out-of-bounds accesses to the tables themselves are left to the sanitizers.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -52,6 +60,7 @@
 #include <vector>
 
 #include "oracle_solver.h"
+#include "route_improvement.h"
 #include "route_solver.h"
 #include "simd.h"
 #include "workspace.h"
@@ -68,6 +77,7 @@ using corvelanth::Workspace;
 struct Instance {
     std::vector<Point> cities;
     Point robot{0.0, 0.0};
+    int kicks = 0;  // the improvement's budget
 };
 
 // Reads the input front to back; zero bytes once it is used up.
@@ -200,6 +210,7 @@ Instance read_instance(const uint8_t* data, size_t size) {
             cities.push_back(read_point(in));
         }
     }
+    instance.kicks = in.next() % 49;
     return instance;
 }
 
@@ -214,8 +225,8 @@ const Instance* current_instance = nullptr;
     va_end(args);
     if (current_instance != nullptr) {
         const auto& inst = *current_instance;
-        std::fprintf(stderr, "\n*** instance: %zu cities, robot (%.17g, %.17g)\n", inst.cities.size(), inst.robot.x,
-                     inst.robot.y);
+        std::fprintf(stderr, "\n*** instance: %zu cities, robot (%.17g, %.17g), %d kicks\n", inst.cities.size(),
+                     inst.robot.x, inst.robot.y, inst.kicks);
         for (size_t i = 0; i < inst.cities.size(); ++i) {
             std::fprintf(stderr, "***   c%zu (%.17g, %.17g)\n", i, inst.cities[i].x, inst.cities[i].y);
         }
@@ -395,6 +406,46 @@ Workspace& oracle_workspace() {
     return *ws;
 }
 
+// A route after improve_route(), with the length it returned.
+struct Improved {
+    std::vector<int> route;
+    double travel;
+};
+
+// Improves a copy of `route` over `ws`'s distance table, with `ws`'s scratch.
+Improved improve_on(Workspace& ws, const std::vector<int>& route, int kicks) {
+    Improved out{route, 0.0};
+    out.travel = corvelanth::improve_route(ws.distance, out.route.data(), static_cast<int>(out.route.size()), {kicks},
+                                           ws.improvement);
+    return out;
+}
+
+// Checks the improvement of the solver's route against its guarantees and
+// against the same improvement over the oracle's distances.
+void check_improvement(const Instance& instance, const Outcome& fast, const Outcome& oracle) {
+    const std::vector<int>& route = fast.route;
+    const int len = static_cast<int>(route.size());
+    Workspace& ws = fast_workspace();
+    const Improved improved = improve_on(ws, route, instance.kicks);
+    CHECK(static_cast<int>(improved.route.size()) == len && improved.route[0] == route[0],
+          "the improved route does not start from the robot node %d", route[0]);
+    std::vector<int> nodes = route;
+    std::vector<int> improved_nodes = improved.route;
+    std::sort(nodes.begin(), nodes.end());
+    std::sort(improved_nodes.begin(), improved_nodes.end());
+    CHECK(nodes == improved_nodes, "the improved route is not a permutation of the route's %d nodes", len);
+    const double before = corvelanth::route_travel(ws.distance, route.data(), len);
+    const double after = corvelanth::route_travel(ws.distance, improved.route.data(), len);
+    CHECK(same_bits(after, improved.travel), "improve_route returned %.17g for a route of length %.17g",
+          improved.travel, after);
+    CHECK(after <= before, "the improved route is longer than its input: %.17g > %.17g", after, before);
+
+    const Improved reference = improve_on(oracle_workspace(), oracle.route, instance.kicks);
+    CHECK(reference.route == improved.route && same_bits(reference.travel, improved.travel),
+          "the improvement over the oracle's distances differs: length %.17g, not %.17g", reference.travel,
+          improved.travel);
+}
+
 }  // namespace
 
 // libFuzzer start-up: names the instruction-set path this run takes
@@ -421,6 +472,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                         oracle_workspace(), instance, FIRST_LEFTOVERS);
     const std::string diverged = difference(first, expected);
     CHECK(diverged.empty(), "the solver and the oracle differ: %s", diverged.c_str());
+
+    if (!first.outcome.seed_failed) check_improvement(instance, first, expected);
 
     current_instance = nullptr;
     return 0;

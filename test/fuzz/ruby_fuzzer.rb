@@ -68,7 +68,8 @@ class CaseMaker
     fill(robot, [coordinate, coordinate])
     args = [cities, strange? ? odd_pair : robot]
     args = [args, args + [junk], [cities]].sample(random: @rng) if chance(0.02)
-    { "method" => @plan && chance(0.3) ? "plan" : "solve", "nodes" => @nodes, "args" => args, "kw" => keywords }
+    method = @plan && chance(0.3) ? "plan" : "solve"
+    { "method" => method, "nodes" => @nodes, "args" => args, "kw" => keywords(method) }
   end
 
   private
@@ -197,14 +198,33 @@ class CaseMaker
     end
   end
 
-  def keywords
+  # Keywords for a call of `method`: for plan, half the time with improve:.
+  def keywords(method)
     r = @rng.rand
+    if method == "plan" && r < 0.5
+      kw = [["improve", improvement]]
+      kw.insert(chance(0.5) ? 0 : 1, ["report", destination]) if chance(0.3)
+      return kw
+    end
+    return [["improve", improvement]] if r < 0.02
     return nil if r < 0.35
     return [] if r < 0.4
     return [["report", destination], [chance(0.5) ? "output" : "verbose", destination]] if r < 0.43
     return [["output", destination]] if r < 0.45
 
     [["report", destination]]
+  end
+
+  # An improve: value: mostly a small budget or true, sometimes one plan refuses.
+  def improvement
+    r = @rng.rand
+    return { "k" => "value", "v" => ["i", @rng.rand(0..40).to_s] } if r < 0.45
+    return { "k" => "true" } if r < 0.55
+    return { "k" => %w[false nil].sample(random: @rng) } if r < 0.65
+    return { "k" => "value", "v" => ["i", [-1, 10_000_001, -(2**70), 2**70].sample(random: @rng).to_s] } if r < 0.8
+    return { "k" => "value", "v" => [["f", "1.5"], ["f", "NaN"], ["r", "3/1"], ["c", ["i", "3"], ["i", "0"]]].sample(random: @rng) } if r < 0.9
+
+    { "k" => "junk", "v" => %w[string symbol object basic hash integer].sample(random: @rng) }
   end
 
   def destination

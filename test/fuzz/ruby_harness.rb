@@ -32,6 +32,7 @@ module RubyFuzz
   FIVE_ROBOT = [2, 14].freeze
   FIVE_ROUTE = [5, 4, 2, 3, 0, 1].freeze
   INNER_CITIES = [[1, 1], [2, 2], [9, 9]].freeze
+  MAX_KICKS = 10_000_000
 
   # An Array subclass with nothing changed.
   class PlainSubclass < Array; end
@@ -225,6 +226,8 @@ module RubyFuzz
     when "failing_flush" then (w = FailingFlush.new) && [w, -> { w.text }]
     when "nil" then [nil, -> { "" }]
     when "false" then [false, -> { "" }]
+    when "true" then [true, -> { "" }]
+    when "value" then [scalar(desc.fetch("v")), -> { "" }]
     when "junk" then [JUNK.fetch(desc["v"]).call, -> { "" }]
     else raise ArgumentError, "unknown destination #{desc.inspect}"
     end
@@ -283,6 +286,16 @@ module RubyFuzz
     [x, model_float(ARY_AT.bind_call(pair, 1))]
   end
 
+  # What plan does with an improve: value: nil, false, true and Fixnums from
+  # 0 to MAX_KICKS are budgets; other Integers raise ArgumentError and
+  # anything else TypeError.
+  def model_improve(value)
+    return if [nil, false, true].any? { |plain| plain.equal?(value) }
+
+    raise ModelRaise.new(TypeError, /\Aimprove: must be true, false, nil or a number of kicks/) unless Integer === value
+    raise ModelRaise.new(ArgumentError, /\Aimprove: must be from 0 to #{MAX_KICKS} kicks/) unless (0..MAX_KICKS).cover?(value)
+  end
+
   # The model of a call's argument reading on one copy: the plain cities and
   # robot, or ModelRaise (or the hostile objects' own exception).
   def model_read(desc, graph)
@@ -290,9 +303,12 @@ module RubyFuzz
     raise ModelRaise.new(ArgumentError, /wrong number of arguments/) unless args.size == 2
 
     if (keywords = desc["kw"])
-      raise ModelRaise.new(ArgumentError, /unknown keyword/) unless keywords.all? { |key, _| key == "report" }
+      known = desc["method"] == "plan" ? %w[report improve] : %w[report]
+      raise ModelRaise.new(ArgumentError, /unknown keyword/) unless keywords.all? { |key, _| known.include?(key) }
 
-      report = destination(keywords.last[1]).first unless keywords.empty?
+      given = keywords.to_h # a repeated keyword: the last one counts, as in a call
+      model_improve(destination(given["improve"]).first) if given.key?("improve")
+      report = destination(given["report"]).first if given.key?("report")
       if report && !RESPONDS.bind_call(report, :write, false)
         raise ModelRaise.new(TypeError, /\Areport: must be nil, false or respond to write/)
       end
@@ -393,6 +409,7 @@ module RubyFuzz
     failure = compare(expected, actual, rule)
     failure ||= "conversions differ: the model saw #{model_graph.log.inspect}, the call #{graph.log.inspect}" \
       unless model_graph.log == graph.log
+    failure ||= check_improved(desc, plain, actual["value"]) if plain && actual["value"]
     failure || still_works
   end
 
@@ -412,6 +429,38 @@ module RubyFuzz
 
       return "#{key} differs: expected #{expected[key].inspect}, got #{actual[key].inspect}"
     end
+    nil
+  end
+
+  # Nil when an improved plan's route keeps its guarantees, else what broke:
+  # it starts at the robot, visits each city once or names it unplaced, its
+  # travel is the sum of its legs from left to right, and it is no longer
+  # than the plan without improvement, which leaves out the same cities.
+  def check_improved(desc, plain, route)
+    improve = desc["kw"].to_h["improve"] if desc["method"] == "plan" && desc["kw"]
+    return nil unless improve && destination(improve).first
+
+    cities, robot = plain
+    points = cities + [robot]
+    order = route["order"]
+    return "the improved route does not start at the robot: #{order.inspect}" unless order.first == cities.size
+    unless (order + route["unplaced"]).sort == (0..cities.size).to_a
+      return "the improved route and its unplaced cities are not each node once: #{route.inspect}"
+    end
+
+    legs = order.each_cons(2).inject(0.0) do |sum, (a, b)|
+      dx = points[a][0] - points[b][0]
+      dy = points[a][1] - points[b][1]
+      sum + Math.sqrt((dx * dx) + (dy * dy))
+    end
+    travel = [route["travel"]].pack("H*").unpack1("G")
+    return "the improved travel #{travel} is not the sum of its legs, #{legs}" unless travel.eql?(legs)
+
+    fixed = captured { Corvelanth.plan(cities, robot) }["value"]
+    return "the plan without improvement failed" unless fixed
+    return "the improved route #{travel} is longer than the fixed one, #{fixed.travel}" if travel > fixed.travel
+    return "the improved route leaves out other cities than the fixed one" unless fixed.unplaced == route["unplaced"]
+
     nil
   end
 

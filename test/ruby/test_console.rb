@@ -91,7 +91,8 @@ class TestConsole < Minitest::Test
 
   def test_refusals_draw_and_print_nothing
     ["-1\n", "201\n", "99999999999999999999\n", "2147483648\n", "abc\n", "", "   \n", "+\n", "--3\n", "5 6\n", "5abc\n",
-     "7.9\n", "1e2\n", "0x10\n", "\n5\n", "5\r\n", "- 5\n", "5\t;\n", "\t"].each do |input|
+     "7.9\n", "1e2\n", "0x10\n", "\n5\n", "5\r", "5\r \n", "5\r\r\n", "\r5\n", "\r\n", "- 5\n", "5\t;\n",
+     "\t"].each do |input|
       out, err, status = run_console(input)
       refute status.success?, input.inspect
       assert_equal "", out, input.inspect
@@ -101,7 +102,7 @@ class TestConsole < Minitest::Test
 
   def test_blanks_around_the_count_a_sign_and_later_lines_are_accepted
     eight = run_console("8\n")
-    [" 8", "\t 8 \t\n", "+8\nmore input\n", "0008"].each do |input|
+    [" 8", "\t 8 \t\n", "+8\nmore input\n", "0008", "8\r\n", " 8 \r\nmore\r\n"].each do |input|
       assert_equal eight, run_console(input), input.inspect
     end
     assert_equal run_console("0"), run_console("-0\n")

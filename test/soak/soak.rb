@@ -1,5 +1,6 @@
-# Soak run: many calls mixing good and raising inputs, checking every outcome
-# and that the process's resident memory stays flat once warmed up.
+# Soak run: many calls mixing good and raising inputs, to solve and to plan
+# with a small improvement budget, checking every outcome and that the
+# process's resident memory stays flat once warmed up.
 #
 #   ruby test/soak/soak.rb EXT_DIR [CALLS]
 #
@@ -45,14 +46,43 @@ end
 
 class SoakError < StandardError; end
 
+# The improve: value of a case that calls solve rather than plan.
+SOLVE = :solve
+
+# What the call of one case returns: solve's route, or plan's order, travel
+# and unplaced cities.
+def soak_call(cities, robot, improve)
+  return Corvelanth.solve(cities, robot) if improve == SOLVE
+
+  route = Corvelanth.plan(cities, robot, improve: improve)
+  [route.order, route.travel, route.unplaced]
+end
+
 # The calls, in a shuffled schedule of weighted cases: [name, cities, robot,
-# exception class or nil]. Made afresh by every Ractor, since the converting
-# coordinates hold blocks, which cannot be shared between Ractors.
+# exception class or nil, improve: value or SOLVE]. Made afresh by every
+# Ractor, since the converting coordinates hold blocks, which cannot be shared
+# between Ractors.
 def soak_schedule
   rng = Random.new(1)
   random_cities = ->(count, span) { Array.new(count) { [rng.rand(span), rng.rand(span)] } }
   five = [[7, 2], [19, 11], [4, 14], [3, 12], [0, 20]]
 
+  # [name, weight, cities, robot, improve: value]: plan calls that return a route.
+  planned = [
+    ["improved twenty floats", 10, random_cities.(20, 100.0), [50, 50], 8],
+    ["improved five cities", 5, five, [2, 14], true],
+    ["plan without improvement", 5, five, [2, 14], false],
+    ["improved sixty cities", 2, random_cities.(60, 1000.0), [500, 500], 20],
+    ["improved two hundred cities", 1, random_cities.(200, 1000.0), [0, 0], 3],
+    ["improved unplaceable cities", 5, [[20_000, 0], [-20_000, 0], [Float::NAN, 1], [1, 1]], [0, 0], 0],
+  ]
+  # [name, weight, cities, robot, improve: value, exception class]: plan calls that raise.
+  refused = [
+    ["improve: a String", 5, five, [2, 14], "3", TypeError],
+    ["improve: too many kicks", 5, five, [2, 14], 10_000_001, ArgumentError],
+    ["improve: negative", 3, five, [2, 14], -1, ArgumentError],
+    ["improved but unreachable", 3, [[40_000, 0]], [0, 0], 5, Corvelanth::UnreachableError],
+  ]
   # [name, weight, cities, robot]: calls that return a route.
   good = [
     ["five cities", 40, five, [2, 14]],
@@ -78,7 +108,10 @@ def soak_schedule
      [[SoakCoordinate.new { Corvelanth.solve([[1, 1]], [0, 0]); raise SoakError, "after solving" }, 1]], [0, 0],
      SoakError],
   ]
-  cases = good.map { |name, weight, cities, robot| [name, weight, cities, robot, nil] } + bad
+  cases = good.map { |name, weight, cities, robot| [name, weight, cities, robot, nil, SOLVE] } +
+          bad.map { |name, weight, cities, robot, error| [name, weight, cities, robot, error, SOLVE] } +
+          planned.map { |name, weight, cities, robot, improve| [name, weight, cities, robot, nil, improve] } +
+          refused.map { |name, weight, cities, robot, improve, error| [name, weight, cities, robot, error, improve] }
   cases.flat_map { |name, weight, *call| [[name, *call]] * weight }.shuffle(random: rng)
 end
 
@@ -88,9 +121,9 @@ def soak_calls(schedule, expected, from, to)
   solved = raised = 0
   failures = []
   (from...to).each do |i|
-    name, cities, robot, error = schedule[i % schedule.size]
+    name, cities, robot, error, improve = schedule[i % schedule.size]
     begin
-      route = Corvelanth.solve(cities, robot)
+      route = soak_call(cities, robot, improve)
       if error
         failures << "#{name}: returned #{route.inspect} instead of raising #{error}"
       elsif route != expected[name]
@@ -125,7 +158,9 @@ STDOUT.reopen(File::NULL, "w")
 STDERR.reopen(File::NULL, "w")
 schedule = soak_schedule
 # Expected routes, from one call each before the run.
-expected = schedule.reject { |*, error| error }.uniq(&:first).to_h { |name, cities, robot| [name, Corvelanth.solve(cities, robot)] }
+expected = schedule.reject { |_, _, _, error| error }.uniq(&:first).to_h do |name, cities, robot, _, improve|
+  [name, soak_call(cities, robot, improve)]
+end
 Ractor.make_shareable(expected)
 Warning[:experimental] = false # Ractors are still experimental in Ruby 3.1.
 
