@@ -323,8 +323,12 @@ double plan_coordinate(VALUE value, const PointName& name, const char* axis) {
                  "%s: %s is a String (%" PRIsVALUE "), not a number; convert numbers read from text first", name.text,
                  axis, rb_inspect(value));
     }
-    if (NIL_P(value) || value == Qtrue || value == Qfalse || !rb_respond_to(value, id_to_f)) {
+    if (NIL_P(value) || value == Qtrue || value == Qfalse) {
         rb_raise(rb_eTypeError, "%s: %s is %" PRIsVALUE ", not a number", name.text, axis, rb_inspect(value));
+    }
+    // The class, not inspect: an object's own inspect may be missing or raise.
+    if (!rb_respond_to(value, id_to_f)) {
+        rb_raise(rb_eTypeError, "%s: %s is a %s, not a number", name.text, axis, rb_obj_classname(value));
     }
     return rb_num2dbl(value);
 }
@@ -414,8 +418,10 @@ void read_costs(VALUE costs, int node_count, double* out) {
                 value = static_cast<double>(FIX2LONG(entry));
             } else if (RTEST(rb_obj_is_kind_of(entry, rb_cNumeric))) {
                 value = rb_num2dbl(entry);
-            } else {
+            } else if (RB_TYPE_P(entry, T_STRING) || NIL_P(entry) || entry == Qtrue || entry == Qfalse) {
                 rb_raise(rb_eTypeError, "costs[%d][%d] is %" PRIsVALUE ", not a number", i, j, rb_inspect(entry));
+            } else {
+                rb_raise(rb_eTypeError, "costs[%d][%d] is a %s, not a number", i, j, rb_obj_classname(entry));
             }
             if (!(value >= 0.0) || !std::isfinite(value)) {
                 rb_raise(rb_eArgError, "costs[%d][%d] is %" PRIsVALUE ": costs must be finite and at least 0", i, j,

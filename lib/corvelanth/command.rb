@@ -89,7 +89,10 @@ class Corvelanth
       cities, robot, numbering = read_waypoints(path)
       route = Corvelanth.plan(cities, robot, improve: @options[:improve])
       text = route_text(route, cities + [robot], numbering, robot)
-      write_svg(@options[:svg], Corvelanth::SVG.draw(cities, robot, route)) if @options[:svg]
+      if @options[:svg]
+        picture = Corvelanth::SVG.draw(cities, robot, route, labels: numbering, improve: @options[:improve])
+        write_svg(@options[:svg], picture)
+      end
       write_out(text)
       route.unplaced.empty? ? EXIT_PLANNED : warn_unplaced(route, numbering)
     rescue UsageError, OptionParser::ParseError => e

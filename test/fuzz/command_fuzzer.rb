@@ -487,7 +487,8 @@ def check_planned(desc, result, expected)
   return failure if failure
   return nil unless desc["svg"]
 
-  svg = Corvelanth::SVG.draw(expected[:cities], expected[:robot], route)
+  svg = Corvelanth::SVG.draw(expected[:cities], expected[:robot], route, labels: expected[:numbering],
+                                                                      improve: improve_value(desc["argv"])).b
   result.svg == svg ? nil : "the picture is not the route's: #{result.svg.to_s[0, 100].inspect}"
 end
 

@@ -24,7 +24,7 @@ abort "usage: #{$PROGRAM_NAME} EXT_DIR BASELINE_EXT_DIR [SECONDS | --replay CASE
 # plan and Route are Ruby over each build's native half, loaded for each.
 RUBY_HALF = %w[route plan].map { |name| File.expand_path("../../lib/corvelanth/#{name}.rb", __dir__) }
 require File.join(File.expand_path(baseline_dir), "Corvelanth.so")
-RUBY_HALF.each { |file| load file }
+require RUBY_HALF.last
 Baseline = Corvelanth
 Object.send(:remove_const, :Corvelanth)
 require File.join(File.expand_path(ext_dir), "Corvelanth.so")

@@ -286,11 +286,57 @@ module RubyFuzz
     [x, model_float(ARY_AT.bind_call(pair, 1))]
   end
 
+  # What plan does to turn one coordinate of the point `name` into a Float.
+  def model_plan_float(value, name, axis)
+    case value
+    when Float then value
+    when Integer, Rational then value.to_f
+    when String then raise ModelRaise.new(TypeError, /\A#{name}: #{axis} is a String \(/)
+    when nil, true, false then raise ModelRaise.new(TypeError, "#{name}: #{axis} is #{value.inspect}, not a number")
+    else
+      raise ModelRaise.new(TypeError, /\A#{name}: #{axis} is a .*, not a number\z/) unless RESPONDS.bind_call(value, :to_f, false)
+
+      converted = value.to_f
+      raise ModelRaise.new(TypeError, /to_f gives/) unless Float === converted
+
+      converted
+    end
+  end
+
+  # A point as plan reads it: a list or what to_ary gives, a Struct, a Hash
+  # with x and y keys, or an object with x and y methods.
+  def model_plan_point(value, name)
+    pair = Array === value ? value : nil
+    if pair.nil? && RESPONDS.bind_call(value, :to_ary, true)
+      converted = value.to_ary
+      raise ModelRaise.new(TypeError, /to_ary gives/) unless converted.nil? || Array === converted
+
+      pair = converted
+    end
+    if pair || Struct === value
+      pair ||= value.to_a
+      raise ModelRaise.new(ArgumentError, "#{name} must have two coordinates") if ARY_SIZE.bind_call(pair) < 2
+
+      x = model_plan_float(ARY_AT.bind_call(pair, 0), name, "x")
+      return [x, model_plan_float(ARY_AT.bind_call(pair, 1), name, "y")]
+    end
+    if Hash === value
+      x = value.key?(:x) ? value[:x] : value.fetch("x") { raise ModelRaise.new(ArgumentError, /\A#{name}: a Hash point/) }
+      y = value.key?(:y) ? value[:y] : value.fetch("y") { raise ModelRaise.new(ArgumentError, /\A#{name}: a Hash point/) }
+      return [model_plan_float(x, name, "x"), model_plan_float(y, name, "y")]
+    end
+    if RESPONDS.bind_call(value, :x, false) && RESPONDS.bind_call(value, :y, false)
+      return [model_plan_float(value.x, name, "x"), model_plan_float(value.y, name, "y")]
+    end
+    raise ModelRaise.new(TypeError, /\A#{name}: a point is \[x, y\]/)
+  end
+
   # What plan does with an improve: value: nil, false, true and Fixnums from
   # 0 to MAX_KICKS are budgets; other Integers raise ArgumentError and
   # anything else TypeError.
   def model_improve(value)
-    return if [nil, false, true].any? { |plain| plain.equal?(value) }
+    return if [nil, false, true].any? { |plain| plain.equal?(value) } || value == :thorough
+    raise ModelRaise.new(ArgumentError, /\Aimprove: must be true, false, nil, :thorough/) if Symbol === value
 
     raise ModelRaise.new(TypeError, /\Aimprove: must be true, false, nil or a number of kicks/) unless Integer === value
     raise ModelRaise.new(ArgumentError, /\Aimprove: must be from 0 to #{MAX_KICKS} kicks/) unless (0..MAX_KICKS).cover?(value)
@@ -319,6 +365,10 @@ module RubyFuzz
     count = ARY_SIZE.bind_call(cities)
     raise ModelRaise.new(Corvelanth::TooManyCitiesError, "too many cities") if count > 200
 
+    if desc["method"] == "plan"
+      plain = Array.new(count) { |i| model_plan_point(ARY_AT.bind_call(cities, i), "city #{i}") }
+      return [plain, model_plan_point(robot, "robot")]
+    end
     plain = Array.new(count) { |i| model_pair(ARY_AT.bind_call(cities, i), "city #{i}") }
     [plain, model_pair(robot, "robot")]
   end
