@@ -245,6 +245,9 @@ bool extend_chain(Search& q, Chain& c, int depth, int max_depth, int head, doubl
         if (g <= q.epsilon) break;  // lists are nearest first
         const int link = near[k];
         if (link == c.t1) continue;
+        // A virtual end costs nothing to join, so it would pass at every depth:
+        // only a chain's first step may reach it.
+        if (depth > 0 && link == q.len && !q.fixed_end) continue;
         int p;
         int tail;
         if (depth == 0) {
