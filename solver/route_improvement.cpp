@@ -686,9 +686,9 @@ void load_route(Search& q, const int* route) {
 }
 
 // Ends one independent run: merges its best route into the elite (the
-// shorter of the merge and the run's own best), then starts the next run,
-// if any, from the first local optimum.
-void end_island(Search& q, SearchState& st, bool last) {
+// shorter of the merge and the run's own best), then, unless it was the
+// last, starts the next run from a fresh start.
+void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     ImprovementScratch& s = q.s;
     const size_t bytes = sizeof(int) * static_cast<size_t>(q.n);
     const double island_cost = st.best_cost;
@@ -705,14 +705,14 @@ void end_island(Search& q, SearchState& st, bool last) {
     }
     std::memcpy(s.elite, s.best, bytes);
     st.elite_cost = st.best_cost;
+    accept_current(q);
+    st.accepted_cost = q.cost;
     if (last) return;
     // A fresh start: the first local optimum kicked many times at once,
     // then local search over every node.
     load_route(q, s.start_route);
     q.cost = st.start_cost;
-    Generator g{st.generator};
     for (int k = 0; k < RESTART_KICKS; ++k) kick(q, g);
-    st.generator = g.state;
     for (int v = 0; v < q.n; ++v) push(q, v);
     const int depth = q.depth;
     q.depth = CHAIN_DEPTH;
@@ -840,8 +840,13 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
             q.cost = st.accepted_cost;
             restore_accepted(q);
         }
-        if (st.island_kicks > 0 && (st.kicks_done % st.island_kicks == 0 || st.kicks_done == st.kicks)) {
-            end_island(q, st, st.kicks_done + st.island_kicks > st.kicks);
+        // Runs end every island_kicks kicks; a remainder shorter than a run joins the last one.
+        if (st.island_kicks > 0) {
+            if (st.kicks_done == st.kicks) {
+                end_island(q, st, g, true);
+            } else if (st.kicks_done % st.island_kicks == 0 && st.kicks - st.kicks_done >= st.island_kicks) {
+                end_island(q, st, g, false);
+            }
         }
     }
     st.generator = g.state;
