@@ -31,10 +31,6 @@ constexpr int CHAIN_DEPTH = 5;
 // Candidates followed at each depth of a chain, best partial gain first,
 // when no step at that depth closes with a gain.
 constexpr int CHAIN_BREADTH[CHAIN_DEPTH] = {3, 2, 1, 1, 1};
-// Budgets from which the local search after a kick tries chains deeper than
-// one 2-opt move: they find more per kick but cost more, which pays only when
-// there are kicks enough.
-constexpr int DEEP_CHAIN_KICKS = 1000;
 // Longest segment a kick reorders. Lengths are drawn skewed towards short
 // segments (kick_length).
 constexpr int KICK_SEGMENT_MAX = 80;
@@ -86,7 +82,6 @@ struct Search {
     double cost;     // current route length, kept by adding move deltas
     int queue_head;
     int queue_size;
-    int depth;  // longest chain the local search tries
 };
 
 // Distance between two local nodes.
@@ -392,7 +387,8 @@ void run_queue(Search& q) {
     int moves_left = MOVES_PER_NODE * q.len;
     while (q.queue_size > 0 && moves_left > 0) {
         const int a = pop(q);
-        if (try_chain(q, a, 1) || try_or_opt(q, a) || (q.depth > 1 && try_chain(q, a, q.depth))) --moves_left;
+        // Or-opt first: tried before the chains, it leads to shorter routes for the same kicks.
+        if (try_or_opt(q, a) || try_chain(q, a, CHAIN_DEPTH)) --moves_left;
     }
     while (q.queue_size > 0) pop(q);
 }
@@ -714,10 +710,7 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     q.cost = st.start_cost;
     for (int k = 0; k < RESTART_KICKS; ++k) kick(q, g);
     for (int v = 0; v < q.n; ++v) push(q, v);
-    const int depth = q.depth;
-    q.depth = CHAIN_DEPTH;
     run_queue(q);
-    q.depth = depth;
     int* route = s.segment_buffer;
     walk_route(q, route);
     q.cost = local_travel(q, route);
@@ -731,8 +724,7 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
 // The search as the scratch's state left it.
 Search load_search(ImprovementScratch& scratch) {
     const SearchState& st = scratch.state;
-    return Search{scratch, st.len,        st.len + 1,    st.fixed_end,  st.epsilon,
-                  st.cost, st.queue_head, st.queue_size, st.chain_depth};
+    return Search{scratch, st.len, st.len + 1, st.fixed_end, st.epsilon, st.cost, st.queue_head, st.queue_size};
 }
 
 // Stores what a slice changed of the search back into the scratch's state.
@@ -770,8 +762,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         return;
     }
 
-    // The first descent takes the deepest chains: the start may be far from a local optimum.
-    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, CHAIN_DEPTH};
+    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0};
     prepare_tables(q, distance, route, fixed_end);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
     // real gains from rounding noise and from ties between equal lengths.
@@ -798,7 +789,6 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     std::memcpy(scratch.start_route, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
     std::memcpy(scratch.elite, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
     st.island_kicks = budget.kicks > ISLAND_KICKS ? ISLAND_KICKS : 0;
-    st.chain_depth = budget.kicks >= DEEP_CHAIN_KICKS ? CHAIN_DEPTH : 1;
     store_search(q, st);
     // Kicks need three segments and a fourth cut away from the kept edge.
     if (nodes < 4) st.kicks = 0;
