@@ -36,6 +36,11 @@ constexpr int CHAIN_BREADTH[CHAIN_DEPTH] = {3, 2, 1, 1, 1};
 constexpr int KICK_SEGMENT_MAX = 80;
 // A kicked route is kept as the next start when within this factor of the best.
 constexpr double ACCEPT_FACTOR = 1.004;
+// Budgets from which the local search after a kick chains up to CHAIN_DEPTH
+// 2-opt moves instead of one: such a kick costs about DEEP_KICK_COST plain
+// ones and finds far more, which pays once a search has time to go far.
+constexpr int DEEP_BUDGET = 2500;
+constexpr int DEEP_KICK_COST = 6;
 // Kicks of one independent run: a longer budget is spent as several runs,
 // each from a fresh start, whose best routes are merged.
 constexpr int ISLAND_KICKS = 250;
@@ -82,6 +87,7 @@ struct Search {
     double cost;     // current route length, kept by adding move deltas
     int queue_head;
     int queue_size;
+    int depth;  // longest chain the local search tries
 };
 
 // Distance between two local nodes.
@@ -387,8 +393,11 @@ void run_queue(Search& q) {
     int moves_left = MOVES_PER_NODE * q.len;
     while (q.queue_size > 0 && moves_left > 0) {
         const int a = pop(q);
-        // Or-opt first: tried before the chains, it leads to shorter routes for the same kicks.
-        if (try_or_opt(q, a) || try_chain(q, a, CHAIN_DEPTH)) --moves_left;
+        // With deep chains Or-opt goes first, which leads to shorter routes for
+        // the same kicks; with single 2-opt moves those go first.
+        const bool moved =
+            q.depth > 1 ? try_or_opt(q, a) || try_chain(q, a, q.depth) : try_chain(q, a, 1) || try_or_opt(q, a);
+        if (moved) --moves_left;
     }
     while (q.queue_size > 0) pop(q);
 }
@@ -710,7 +719,10 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     q.cost = st.start_cost;
     for (int k = 0; k < RESTART_KICKS; ++k) kick(q, g);
     for (int v = 0; v < q.n; ++v) push(q, v);
+    const int depth = q.depth;
+    q.depth = CHAIN_DEPTH;
     run_queue(q);
+    q.depth = depth;
     int* route = s.segment_buffer;
     walk_route(q, route);
     q.cost = local_travel(q, route);
@@ -724,7 +736,8 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
 // The search as the scratch's state left it.
 Search load_search(ImprovementScratch& scratch) {
     const SearchState& st = scratch.state;
-    return Search{scratch, st.len, st.len + 1, st.fixed_end, st.epsilon, st.cost, st.queue_head, st.queue_size};
+    return Search{scratch, st.len,        st.len + 1,    st.fixed_end,  st.epsilon,
+                  st.cost, st.queue_head, st.queue_size, st.chain_depth};
 }
 
 // Stores what a slice changed of the search back into the scratch's state.
@@ -762,7 +775,8 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         return;
     }
 
-    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0};
+    // The first descent, like a fresh start's, takes the deepest chains.
+    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, CHAIN_DEPTH};
     prepare_tables(q, distance, route, fixed_end);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
     // real gains from rounding noise and from ties between equal lengths.
@@ -788,7 +802,11 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     st.elite_cost = q.cost;
     std::memcpy(scratch.start_route, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
     std::memcpy(scratch.elite, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
-    st.island_kicks = budget.kicks > ISLAND_KICKS ? ISLAND_KICKS : 0;
+    // A large budget buys fewer kicks with deep chains, for about the same time.
+    const bool deep = budget.kicks >= DEEP_BUDGET;
+    st.chain_depth = deep ? CHAIN_DEPTH : 1;
+    st.kicks = deep ? budget.kicks / DEEP_KICK_COST : budget.kicks;
+    st.island_kicks = st.kicks > ISLAND_KICKS ? ISLAND_KICKS : 0;
     store_search(q, st);
     // Kicks need three segments and a fourth cut away from the kept edge.
     if (nodes < 4) st.kicks = 0;
