@@ -610,10 +610,12 @@ int main(int argc, char** argv) {
                 for (const Run& r : runs) {
                     const char* end = instance.best_end[mode] < 0 ? "" : r.end == instance.best_end[mode] ? " =" : " x";
                     std::printf("  | %7.4f%% %6.2f ms%s", gap(r.travel), 1e3 * r.seconds, end);
+                    if (r.travel < best_seen) std::printf(" (%.10g below %.10g)", r.travel, best_seen);
                 }
                 std::printf("\n");
             }
         }
+        if (base.count == 0) continue;
         std::printf("%-9s baseline %5d: %s\n", MODES[mode], baseline_kicks, base.text().c_str());
         for (size_t k = 0; k < kick_list.size(); ++k) {
             std::printf("%-9s search   %5d: %s\n", MODES[mode], kick_list[k], ours[k].text().c_str());
