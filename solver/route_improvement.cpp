@@ -1,30 +1,51 @@
-// Route improvement: 2-opt and Or-opt local search with neighbour lists and a
-// queue of nodes to look at, inside an iterated local search whose kicks
-// reorder three consecutive segments.
+// Route improvement: a bounded Lin-Kernighan step (chains of 2-opt moves) and
+// Or-opt moves with neighbour lists and a queue of nodes to look at, inside an
+// iterated local search whose kicks reorder three consecutive segments. After
+// every kick a partition crossover takes into the best route each piece of
+// the current tour that is shorter there; a longer budget runs as several
+// independent searches from fresh starts whose best routes are merged alike.
 //
-// The route is kept as order[0..len] in local nodes, with order[0] the start
-// and order[len] the end: a fixed finish, or for an open route a virtual end
-// at distance 0 from everything. No move touches either end, so an open route
-// is searched like a path between fixed ends: reversing a suffix is a 2-opt
-// move whose second edge ends at the virtual end, and moving cities to the
-// end is an Or-opt move before it.
+// The route 0, ..., end is closed into a tour of local nodes 0..len through
+// the edge (end, 0), which no move or kick ever takes out: node len is the
+// end, a fixed finish or for an open route a virtual node at distance 0 from
+// everything. The tour is kept as a cyclic array order[0..n-1] with n = len + 1
+// and its inverse position[]; its direction is whatever the last reversal
+// left. The route is the tour walked from node 0 away from the end, and its
+// length is the tour's less the kept edge, so every delta below is exact for
+// the route. With the end an ordinary tour node, moves and kicks that change
+// which city comes last are no different from any others.
 #include "route_improvement.h"
 
 #include <cstring>
 
 namespace corvelanth {
+
+void (*improvement_change_hook)(const ImprovementScratch& scratch, double cost) = nullptr;
+
 namespace {
 
 // Longest segment an Or-opt move carries.
 constexpr int OR_OPT_MAX = 3;
+// 2-opt moves one Lin-Kernighan chain strings together at most.
+constexpr int CHAIN_DEPTH = 5;
+// Candidates followed at each depth of a chain, best partial gain first,
+// when no step at that depth closes with a gain.
+constexpr int CHAIN_BREADTH[CHAIN_DEPTH] = {3, 2, 1, 1, 1};
 // Longest segment a kick reorders. Lengths are drawn skewed towards short
-// segments (kick_length); up to 80 that way measured better, especially in the
-// worst case, than uniform lengths up to 30 or 50.
+// segments (kick_length).
 constexpr int KICK_SEGMENT_MAX = 80;
 // A kicked route is kept as the next start when within this factor of the best.
-// 0.4% measured better than 0.1% or 0.2% at 150-200 cities: the search walks
-// further before it is pulled back.
 constexpr double ACCEPT_FACTOR = 1.004;
+// Budgets from which the local search after a kick chains up to CHAIN_DEPTH
+// 2-opt moves instead of one: such a kick costs about DEEP_KICK_COST plain
+// ones and finds far more, which pays once a search has time to go far.
+constexpr int DEEP_BUDGET = 2500;
+constexpr int DEEP_KICK_COST = 6;
+// Kicks of one independent run: a longer budget is spent as several runs,
+// each from a fresh start, whose best routes are merged.
+constexpr int ISLAND_KICKS = 250;
+// Kicks applied at once, without local search between them, to make a run's fresh start.
+constexpr int RESTART_KICKS = 10;
 // Moves one local search may make per route node, a bound against cycling on
 // rounding noise; real searches use a small fraction of it.
 constexpr int MOVES_PER_NODE = 64;
@@ -60,12 +81,13 @@ inline int kick_length(Generator& g, int bound) {
 struct Search {
     ImprovementScratch& s;
     int len;         // route nodes; local node len is the end
+    int n;           // tour nodes, len + 1
+    bool fixed_end;  // the end is a real node with its own distances
     double epsilon;  // a move must shorten the route by more than this
     double cost;     // current route length, kept by adding move deltas
     int queue_head;
     int queue_size;
-    int dirty_low;  // positions changed since the last accept or restore
-    int dirty_high;
+    int depth;  // longest chain the local search tries
 };
 
 // Distance between two local nodes.
@@ -73,9 +95,37 @@ inline double dist(const Search& q, int a, int b) {
     return q.s.distance[a][b];
 }
 
-// Puts a route node on the queue unless it is there or is the end.
+// The node at tour position p, for p in -n..2n-1: the array holds the tour twice.
+inline int node_at(const Search& q, int p) {
+    if (p < 0) p += q.n;
+    return q.s.order[p];
+}
+
+// The node after a in direction dir (+1 or -1) of the array.
+inline int step(const Search& q, int a, int dir) {
+    return q.s.order[q.s.position[a] + (dir > 0 ? 1 : q.n - 1)];
+}
+
+// True for the edge between the end and the start, which stays in the tour.
+inline bool kept_edge(const Search& q, int a, int b) {
+    return (a == 0 && b == q.len) || (a == q.len && b == 0);
+}
+
+// True when a and b are next to each other in the tour.
+inline bool adjacent(const Search& q, int a, int b) {
+    const int d = q.s.position[a] - q.s.position[b];
+    return d == 1 || d == -1 || d == q.n - 1 || d == 1 - q.n;
+}
+
+// Tells the hook, if any, about the tour just changed.
+inline void changed(const Search& q) {
+    if (improvement_change_hook) improvement_change_hook(q.s, q.cost);
+}
+
+// Puts a node on the queue unless it is there; a virtual end, whose edges all
+// cost nothing, has no move of its own to look for.
 inline void push(Search& q, int node) {
-    if (node == q.len || q.s.queued[node]) return;
+    if (q.s.queued[node] || (node == q.len && !q.fixed_end)) return;
     q.s.queued[node] = 1;
     int tail = q.queue_head + q.queue_size;
     if (tail >= TABLE_SLOTS) tail -= TABLE_SLOTS;
@@ -92,137 +142,204 @@ inline int pop(Search& q) {
     return node;
 }
 
-// Widens the range of positions changed since the last accept or restore.
-inline void mark_dirty(Search& q, int lo, int hi) {
-    if (lo < q.dirty_low) q.dirty_low = lo;
-    if (hi > q.dirty_high) q.dirty_high = hi;
-}
-
-// Reverses positions lo..hi of the route (never position 0 or len).
-void reverse_positions(Search& q, int lo, int hi) {
-    if (lo >= hi) return;
-    mark_dirty(q, lo, hi);
+// Reverses the tour path that runs forward (increasing positions, cyclically)
+// from node `from` to node `to`, or the rest of the tour when that is shorter:
+// either gives the same tour.
+void reverse_path(Search& q, int from, int to) {
     int* order = q.s.order;
     int* position = q.s.position;
-    while (lo < hi) {
-        const int a = order[lo];
-        const int b = order[hi];
-        order[lo] = b;
-        position[b] = lo;
-        order[hi] = a;
-        position[a] = hi;
-        ++lo;
-        --hi;
+    const int n = q.n;
+    int i = position[from];
+    int j = position[to];
+    int m = j - i;
+    if (m < 0) m += n;
+    ++m;
+    if (2 * m > n) {
+        i = j + 1 == n ? 0 : j + 1;
+        j = position[from] == 0 ? n - 1 : position[from] - 1;
+        m = n - m;
+    }
+    for (int k = m / 2; k > 0; --k) {
+        const int a = order[i];
+        const int b = order[j];
+        order[i] = order[i + n] = b;
+        position[b] = i;
+        order[j] = order[j + n] = a;
+        position[a] = j;
+        if (++i == n) i = 0;
+        if (--j < 0) j = n - 1;
     }
 }
 
-// Moves positions first..last (at most OR_OPT_MAX) so that they sit between
-// position `after` and the one following it, reversed when asked; `after` lies
-// outside first-1..last. The cities in between shift by the segment's length.
-void move_segment(Search& q, int first, int last, int after, bool reversed) {
-    int* order = q.s.order;
-    int* position = q.s.position;
-    const int length = last - first + 1;
-    int carried[OR_OPT_MAX];
-    for (int k = 0; k < length; ++k) carried[k] = order[reversed ? last - k : first + k];
-    int place;
-    if (after > last) {
-        mark_dirty(q, first, after);
-        for (int p = last + 1; p <= after; ++p) {
-            order[p - length] = order[p];
-            position[order[p]] = p - length;
-        }
-        place = after - length + 1;
+// Replaces tour edges (a, b) and (c, d), where b follows a and d follows c in
+// one direction, by (a, c) and (b, d).
+void two_opt_move(Search& q, int a, int b, int c, int d) {
+    (void)d;
+    if (step(q, a, 1) == b) {
+        reverse_path(q, b, c);
     } else {
-        mark_dirty(q, after + 1, last);
-        for (int p = first - 1; p > after; --p) {
-            order[p + length] = order[p];
-            position[order[p]] = p + length;
-        }
-        place = after + 1;
-    }
-    for (int k = 0; k < length; ++k) {
-        order[place + k] = carried[k];
-        position[carried[k]] = place + k;
+        reverse_path(q, c, b);
     }
 }
 
-// Tries the 2-opt moves that give node a a new neighbour from its list; applies
-// the first that shortens the route.
-bool try_two_opt(Search& q, int a) {
-    const int* order = q.s.order;
-    const int* position = q.s.position;
-    const int i = position[a];
-    const int* near = q.s.neighbours[a];
-    const double* near_d = q.s.neighbour_distance[a];
-    const int count = q.s.neighbour_count[a];
-    {
-        // Replace (a, succ a) and (c, succ c) by (a, c) and (succ a, succ c).
-        // With a last before the end, only c before a can qualify: a virtual
-        // end's edge has length 0 and ends the scan at once.
-        const int b = order[i + 1];
-        const double dab = dist(q, a, b);
-        for (int k = 0; k < count; ++k) {
-            const double dac = near_d[k];
-            if (dac >= dab) break;
-            const int c = near[k];
-            if (c == q.len) continue;
-            const int j = position[c];
-            const int sc = order[j + 1];
-            if (sc == a) continue;
-            const double delta = dac + dist(q, b, sc) - dab - dist(q, c, sc);
-            if (delta < -q.epsilon) {
-                if (j > i) {
-                    reverse_positions(q, i + 1, j);
-                } else {
-                    reverse_positions(q, j + 1, i);
-                }
-                q.cost += delta;
-                push(q, a), push(q, b), push(q, c), push(q, sc);
-                return true;
-            }
-        }
+// One Lin-Kernighan chain being built from t1 in direction dir. Step k takes
+// out the edge from t1 to the node after it (head[k]) and the edge
+// (tail[k], link[k]), and puts in (head[k], link[k]) and (t1, tail[k]): a 2-opt
+// move that reverses virtual positions 1..cut[k], where virtual position p is
+// the node p steps from t1 in direction dir after the chain's earlier steps.
+// Nothing is applied until the chain closes with a gain.
+struct Chain {
+    int t1;
+    int dir;
+    int base;  // position of t1
+    int cut[CHAIN_DEPTH];
+    int head[CHAIN_DEPTH];
+    int link[CHAIN_DEPTH];
+    int tail[CHAIN_DEPTH];
+};
+
+// Virtual position of node x after the first `steps` steps of the chain.
+inline int virtual_position(const Search& q, const Chain& c, int steps, int x) {
+    int p = c.dir > 0 ? q.s.position[x] - c.base : c.base - q.s.position[x];
+    if (p < 0) p += q.n;
+    for (int k = 0; k < steps; ++k) {
+        if (p >= 1 && p <= c.cut[k]) p = c.cut[k] + 1 - p;
     }
-    if (i >= 1) {
-        // Replace (pred a, a) and (pred c, c) by (a, c) and (pred a, pred c).
-        const int p = order[i - 1];
-        const double dap = dist(q, a, p);
-        for (int k = 0; k < count; ++k) {
-            const double dac = near_d[k];
-            if (dac >= dap) break;
-            const int c = near[k];
-            const int j = position[c];
-            if (j == 0) continue;
-            const int pc = order[j - 1];
-            if (pc == a) continue;
-            const double delta = dac + dist(q, p, pc) - dap - dist(q, c, pc);
-            if (delta < -q.epsilon) {
-                if (j > i) {
-                    reverse_positions(q, i, j - 1);
-                } else {
-                    reverse_positions(q, j, i - 1);
-                }
-                q.cost += delta;
-                push(q, a), push(q, p), push(q, c), push(q, pc);
-                return true;
-            }
+    return p;
+}
+
+// Node at virtual position p after the first `steps` steps of the chain.
+inline int virtual_node(const Search& q, const Chain& c, int steps, int p) {
+    for (int k = steps - 1; k >= 0; --k) {
+        if (p >= 1 && p <= c.cut[k]) p = c.cut[k] + 1 - p;
+    }
+    return node_at(q, c.base + c.dir * p);
+}
+
+// Applies the chain's first `steps` steps, which close with `gain`, and queues their nodes.
+void apply_chain(Search& q, const Chain& c, int steps, double gain) {
+    for (int s = 0; s < steps; ++s) two_opt_move(q, c.t1, c.head[s], c.tail[s], c.link[s]);
+    q.cost -= gain;
+    push(q, c.t1);
+    for (int s = 0; s < steps; ++s) push(q, c.head[s]), push(q, c.link[s]), push(q, c.tail[s]);
+    changed(q);
+}
+
+// Extends the chain by its step `depth`, whose head follows t1 and whose gain
+// so far (edges out less edges in, the closing edge from t1 to head aside) is
+// `gain`; applies the first chain of at most `max_depth` steps that closes
+// shorter and returns true. A step that closes is taken before any deeper one.
+bool extend_chain(Search& q, Chain& c, int depth, int max_depth, int head, double gain) {
+    // A virtual end has no list: every edge from it costs nothing, so a chain
+    // that takes one out closes with a gain at once and never gets here.
+    const int* near = q.s.neighbours[head];
+    const double* near_d = q.s.neighbour_distance[head];
+    const int count = q.s.neighbour_count[head];
+    int links[NEIGHBOUR_COUNT + 1];
+    int tails[NEIGHBOUR_COUNT + 1];
+    int cuts[NEIGHBOUR_COUNT + 1];
+    double gains[NEIGHBOUR_COUNT + 1];
+    int open = 0;
+    c.head[depth] = head;
+    for (int k = 0; k < count; ++k) {
+        const double g = gain - near_d[k];
+        if (g <= q.epsilon) break;  // lists are nearest first
+        const int link = near[k];
+        if (link == c.t1) continue;
+        // A virtual end costs nothing to join, so it would pass at every depth:
+        // only a chain's first step may reach it.
+        if (depth > 0 && link == q.len && !q.fixed_end) continue;
+        int p;
+        int tail;
+        if (depth == 0) {
+            // Nothing moved yet: the virtual order is the tour's.
+            tail = step(q, link, -c.dir);
+            if (tail == head) continue;
+            p = -1;
+        } else {
+            p = virtual_position(q, c, depth, link);
+            if (p < 3) continue;
+            tail = virtual_node(q, c, depth, p - 1);
+            // Only edges of the tour as it stands may go.
+            if (!adjacent(q, tail, link)) continue;
         }
+        if (kept_edge(q, tail, link)) continue;
+        const double g2 = g + dist(q, tail, link);
+        const double closed = g2 - dist(q, tail, c.t1);
+        if (closed > q.epsilon) {
+            c.cut[depth] = p - 1;
+            c.link[depth] = link;
+            c.tail[depth] = tail;
+            apply_chain(q, c, depth + 1, closed);
+            return true;
+        }
+        if (depth + 1 >= max_depth) continue;
+        if (p < 0) p = virtual_position(q, c, 0, link);
+        // Kept in order of the gain so far, largest first: the breadth limit
+        // then follows the most promising steps.
+        int at = open++;
+        while (at > 0 && gains[at - 1] < g2) {
+            links[at] = links[at - 1];
+            tails[at] = tails[at - 1];
+            cuts[at] = cuts[at - 1];
+            gains[at] = gains[at - 1];
+            --at;
+        }
+        links[at] = link;
+        tails[at] = tail;
+        cuts[at] = p - 1;
+        gains[at] = g2;
+    }
+    if (depth + 1 >= max_depth) return false;
+    const int breadth = open < CHAIN_BREADTH[depth] ? open : CHAIN_BREADTH[depth];
+    for (int k = 0; k < breadth; ++k) {
+        c.head[depth] = head;
+        c.cut[depth] = cuts[k];
+        c.link[depth] = links[k];
+        c.tail[depth] = tails[k];
+        if (extend_chain(q, c, depth + 1, max_depth, tails[k], gains[k])) return true;
     }
     return false;
 }
 
-// Tries moving the segment first..last (a is one of its ends) next to a
-// neighbour of a, in either orientation; applies the first move that shortens
-// the route.
-bool try_segment_move(Search& q, int a, int first, int last) {
-    const int* order = q.s.order;
-    const int* position = q.s.position;
-    const int head = order[first];
-    const int tail = order[last];
-    const int other = head == a ? tail : head;
-    const int p = order[first - 1];
-    const int nx = order[last + 1];
-    const double removal = dist(q, p, head) + dist(q, tail, nx) - dist(q, p, nx);
+// Tries the chains of at most `max_depth` steps that start by taking out an edge at t1.
+bool try_chain(Search& q, int t1, int max_depth) {
+    for (int dir = 1; dir >= -1; dir -= 2) {
+        const int t2 = step(q, t1, dir);
+        if (kept_edge(q, t1, t2)) continue;
+        Chain c;
+        c.t1 = t1;
+        c.dir = dir;
+        c.base = q.s.position[t1];
+        if (extend_chain(q, c, 0, max_depth, t2, dist(q, t1, t2))) return true;
+    }
+    return false;
+}
+
+// Moves the segment s1..sl, which runs in direction dir from prev to next, to
+// between c and d (d after c in direction dir, both outside it), reversed or
+// not, by two or three 2-opt moves.
+void apply_segment_move(Search& q, int prev, int s1, int sl, int next, int c, int d, bool reversed) {
+    // prev s1..sl next .. c d  ->  prev c .. next sl..s1 d
+    two_opt_move(q, prev, s1, c, d);
+    // -> prev next .. c sl..s1 d
+    if (c != next) two_opt_move(q, prev, c, next, sl);
+    // -> c s1..sl d
+    if (!reversed) two_opt_move(q, c, sl, s1, d);
+}
+
+// Tries moving the segment that starts at a and runs `length` nodes in
+// direction dir next to a neighbour of a, in either orientation; applies the
+// first move that shortens the route.
+bool try_segment_move(Search& q, int a, int length, int dir) {
+    const int i = q.s.position[a];
+    const int s1 = a;
+    const int sl = node_at(q, i + dir * (length - 1));
+    const int prev = node_at(q, i - dir);
+    const int next = node_at(q, i + dir * length);
+    if (kept_edge(q, prev, s1) || kept_edge(q, sl, next)) return false;
+    const int mid = length == 3 ? node_at(q, i + dir) : s1;
+    const double removal = dist(q, prev, s1) + dist(q, sl, next) - dist(q, prev, next);
     if (removal <= q.epsilon) return false;
     const int* near = q.s.neighbours[a];
     const double* near_d = q.s.neighbour_distance[a];
@@ -231,27 +348,29 @@ bool try_segment_move(Search& q, int a, int first, int last) {
         const double dac = near_d[k];
         if (dac >= removal) break;
         const int c = near[k];
-        const int j = position[c];
-        if (j >= first && j <= last) continue;
-        // c before the segment's new place: c, a, ..., other, succ c.
-        if (c != q.len && j != first - 1) {
-            const int v = order[j + 1];
-            const double delta = dac + dist(q, other, v) - dist(q, c, v) - removal;
+        if (c == s1 || c == sl || c == mid) continue;
+        if (c == q.len && !q.fixed_end) continue;  // the end: a chain's job
+        // c before a: c, s1..sl, v with v after c.
+        const int v = step(q, c, dir);
+        if (v != s1 && v != sl && v != mid && !kept_edge(q, c, v)) {
+            const double delta = dac + dist(q, sl, v) - dist(q, c, v) - removal;
             if (delta < -q.epsilon) {
-                move_segment(q, first, last, j, a != head);
+                apply_segment_move(q, prev, s1, sl, next, c, v, false);
                 q.cost += delta;
-                push(q, p), push(q, nx), push(q, head), push(q, tail), push(q, c), push(q, v);
+                push(q, prev), push(q, next), push(q, s1), push(q, sl), push(q, c), push(q, v);
+                changed(q);
                 return true;
             }
         }
-        // c after it: pred c, other, ..., a, c.
-        if (j != 0 && j != last + 1) {
-            const int u = order[j - 1];
-            const double delta = dist(q, u, other) + dac - dist(q, u, c) - removal;
+        // c after a: u, sl..s1, c with u before c.
+        const int u = step(q, c, -dir);
+        if (u != s1 && u != sl && u != mid && !kept_edge(q, u, c)) {
+            const double delta = dist(q, u, sl) + dac - dist(q, u, c) - removal;
             if (delta < -q.epsilon) {
-                move_segment(q, first, last, j - 1, a != tail);
+                apply_segment_move(q, prev, s1, sl, next, u, c, true);
                 q.cost += delta;
-                push(q, p), push(q, nx), push(q, head), push(q, tail), push(q, u), push(q, c);
+                push(q, prev), push(q, next), push(q, s1), push(q, sl), push(q, u), push(q, c);
+                changed(q);
                 return true;
             }
         }
@@ -259,15 +378,12 @@ bool try_segment_move(Search& q, int a, int first, int last) {
     return false;
 }
 
-// Tries the Or-opt moves of segments of 1 to OR_OPT_MAX cities that start or end at a.
+// Tries the Or-opt moves of segments of 1 to OR_OPT_MAX nodes that start or end at a.
 bool try_or_opt(Search& q, int a) {
-    const int i = q.s.position[a];
-    if (i == 0) return false;
-    for (int length = 1; length <= OR_OPT_MAX; ++length) {
-        if (i + length - 1 <= q.len - 1 && try_segment_move(q, a, i, i + length - 1)) return true;
-        if (length > 1 && i - length + 1 >= 1 && try_segment_move(q, a, i - length + 1, i)) {
-            return true;
-        }
+    // A segment needs at least three tour nodes outside it.
+    if (try_segment_move(q, a, 1, 1)) return true;
+    for (int length = 2; length <= OR_OPT_MAX && length + 3 <= q.n; ++length) {
+        if (try_segment_move(q, a, length, 1) || try_segment_move(q, a, length, -1)) return true;
     }
     return false;
 }
@@ -277,7 +393,11 @@ void run_queue(Search& q) {
     int moves_left = MOVES_PER_NODE * q.len;
     while (q.queue_size > 0 && moves_left > 0) {
         const int a = pop(q);
-        if (try_two_opt(q, a) || try_or_opt(q, a)) --moves_left;
+        // With deep chains Or-opt goes first, which leads to shorter routes for
+        // the same kicks; with single 2-opt moves those go first.
+        const bool moved =
+            q.depth > 1 ? try_or_opt(q, a) || try_chain(q, a, q.depth) : try_chain(q, a, 1) || try_or_opt(q, a);
+        if (moved) --moves_left;
     }
     while (q.queue_size > 0) pop(q);
 }
@@ -301,7 +421,7 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
     const int first = fixed_end ? 0 : 1;
     const int kept = NEIGHBOUR_COUNT + 1 - first;
     const int candidates = fixed_end ? len + 1 : len;
-    for (int a = 0; a < len; ++a) {
+    for (int a = 0; a < candidates; ++a) {
         // Nearest first by (distance, local node), kept sorted by insertion.
         int* near = s.neighbours[a] + first;
         double* near_d = s.neighbour_distance[a] + first;
@@ -326,30 +446,24 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
         }
         s.neighbour_count[a] = count + first;
     }
+    if (!fixed_end) s.neighbour_count[len] = 0;
 }
 
-// Reorders three consecutive segments of 1 to KICK_SEGMENT_MAX cities at a
-// random place and queues the nodes at the changed edges.
-void kick(Search& q, Generator& g) {
-    const int movable = q.len - 1;  // positions 1..len-1
+// Reorders the three consecutive segments of lengths l1, l2 and l3 from tour
+// position `start` as 3 2 1, orientations kept (a double bridge), and queues
+// the nodes at the four changed edges, none of which may be the kept one.
+void reorder_segments(Search& q, int start, int l1, int l2, int l3) {
+    const int n = q.n;
     int* order = q.s.order;
     int* position = q.s.position;
-    const int cap = movable < KICK_SEGMENT_MAX ? movable : KICK_SEGMENT_MAX;
-    const int l1 = 1 + kick_length(g, movable - 2 < cap ? movable - 2 : cap);
-    const int room2 = movable - l1 - 1 < cap ? movable - l1 - 1 : cap;
-    const int l2 = 1 + kick_length(g, room2 < 1 ? 1 : room2);
-    const int room3 = movable - l1 - l2 < cap ? movable - l1 - l2 : cap;
-    const int l3 = 1 + kick_length(g, room3 < 1 ? 1 : room3);
-    const int start = 1 + next_below(g, movable - (l1 + l2 + l3) + 1);
     const int s2 = start + l1;
     const int s3 = s2 + l2;
     const int end = s3 + l3;  // first position after the three segments
-    const int before = order[start - 1];
-    const int after = order[end];
-    const int h1 = order[start], t1 = order[s2 - 1];
-    const int h2 = order[s2], t2 = order[s3 - 1];
-    const int h3 = order[s3], t3 = order[end - 1];
-    // Segments 1 2 3 become 3 2 1: all four boundary edges change, orientations kept.
+    const int before = node_at(q, start - 1);
+    const int h1 = node_at(q, start), t1 = node_at(q, s2 - 1);
+    const int h2 = node_at(q, s2), t2 = node_at(q, s3 - 1);
+    const int h3 = node_at(q, s3), t3 = node_at(q, end - 1);
+    const int after = node_at(q, end);
     const double removed = dist(q, before, h1) + dist(q, t1, h2) + dist(q, t2, h3) + dist(q, t3, after);
     const double added = dist(q, before, h3) + dist(q, t3, h2) + dist(q, t2, h1) + dist(q, t1, after);
     int* buffer = q.s.segment_buffer;
@@ -358,49 +472,272 @@ void kick(Search& q, Generator& g) {
     for (int p = s2; p < s3; ++p) buffer[w++] = order[p];
     for (int p = start; p < s2; ++p) buffer[w++] = order[p];
     for (int k = 0; k < w; ++k) {
-        order[start + k] = buffer[k];
-        position[buffer[k]] = start + k;
+        int p = start + k;
+        if (p >= n) p -= n;
+        order[p] = order[p + n] = buffer[k];
+        position[buffer[k]] = p;
     }
-    mark_dirty(q, start, end - 1);
     q.cost += added - removed;
     push(q, before), push(q, after);
     push(q, h1), push(q, t1), push(q, h2), push(q, t2), push(q, h3), push(q, t3);
+    changed(q);
 }
 
-// Makes the current route the one later kicks start from.
+// True when the tour edge from position p to the next one may be cut.
+inline bool cuttable(const Search& q, int p) {
+    return !kept_edge(q, q.s.order[p], q.s.order[p + 1]);
+}
+
+// A double bridge of three consecutive segments of 1 to KICK_SEGMENT_MAX
+// nodes each at a random place of the tour. The segments may hold the start
+// and the end, which then move with them.
+void kick(Search& q, Generator& g) {
+    const int n = q.n;
+    const int movable = n - 1;
+    const int cap = movable < KICK_SEGMENT_MAX ? movable : KICK_SEGMENT_MAX;
+    const int l1 = 1 + kick_length(g, movable - 2 < cap ? movable - 2 : cap);
+    const int room2 = movable - l1 - 1 < cap ? movable - l1 - 1 : cap;
+    const int l2 = 1 + kick_length(g, room2 < 1 ? 1 : room2);
+    const int room3 = movable - l1 - l2 < cap ? movable - l1 - l2 : cap;
+    const int l3 = 1 + kick_length(g, room3 < 1 ? 1 : room3);
+    // The four edges cut must leave the kept edge alone: draw the place until they do.
+    int start;
+    do {
+        start = next_below(g, n);
+    } while (!cuttable(q, start + n - 1) || !cuttable(q, start + l1 - 1) || !cuttable(q, start + l1 + l2 - 1) ||
+             !cuttable(q, start + l1 + l2 + l3 - 1));
+    reorder_segments(q, start, l1, l2, l3);
+}
+
+// Makes the current tour the one later kicks start from.
 void accept_current(Search& q) {
-    if (q.dirty_low <= q.dirty_high) {
-        std::memcpy(q.s.accepted + q.dirty_low, q.s.order + q.dirty_low,
-                    sizeof(int) * static_cast<size_t>(q.dirty_high - q.dirty_low + 1));
-    }
-    q.dirty_low = q.len;
-    q.dirty_high = -1;
+    std::memcpy(q.s.accepted, q.s.order, sizeof(int) * static_cast<size_t>(q.n));
 }
 
-// Puts the accepted route back in place of the current one.
+// Puts the accepted tour back in place of the current one.
 void restore_accepted(Search& q) {
-    for (int p = q.dirty_low; p <= q.dirty_high; ++p) {
+    for (int p = 0; p < q.n; ++p) {
         const int node = q.s.accepted[p];
-        q.s.order[p] = node;
+        q.s.order[p] = q.s.order[p + q.n] = node;
         q.s.position[node] = p;
     }
-    q.dirty_low = q.len;
-    q.dirty_high = -1;
 }
 
-// Length of the current route in local distances, summed from the start; the
-// leg into a virtual end is left out.
-double local_travel(const Search& q, const int* order, bool fixed_end) {
+// Writes the current route, from the start to the end, into out[0..len].
+void walk_route(const Search& q, int* out) {
+    const int dir = step(q, 0, 1) == q.len ? -1 : 1;
+    int p = q.s.position[0];
+    for (int k = 0; k <= q.len; ++k) {
+        out[k] = q.s.order[p];
+        p += dir;
+        if (p == q.n) p = 0;
+        if (p < 0) p = q.n - 1;
+    }
+}
+
+// Length of a route of local nodes route[0..len], summed from the start; the
+// leg into a virtual end adds nothing.
+double local_travel(const Search& q, const int* route) {
     double travel = 0.0;
-    const int last = fixed_end ? q.len : q.len - 1;
-    for (int p = 1; p <= last; ++p) travel += dist(q, order[p - 1], order[p]);
+    for (int p = 1; p <= q.len; ++p) travel += dist(q, route[p - 1], route[p]);
     return travel;
+}
+
+// Root of node v's set in the merge's union-find, halving paths on the way.
+inline int merge_root(int* parent, int v) {
+    while (parent[v] != v) {
+        parent[v] = parent[parent[v]];
+        v = parent[v];
+    }
+    return v;
+}
+
+// True when the tour given by each node's two mates is one cycle through all n nodes.
+bool single_cycle(const int (*mate)[2], int n) {
+    int prev = 0;
+    int at = mate[0][0];
+    int steps = 1;
+    while (at != 0 && steps <= n) {
+        const int next = mate[at][0] == prev ? mate[at][1] : mate[at][0];
+        prev = at;
+        at = next;
+        ++steps;
+    }
+    return at == 0 && steps == n;
+}
+
+// Records each node's two neighbours in the best route's tour.
+void set_best_mates(ImprovementScratch& s, int n) {
+    for (int k = 0; k < n; ++k) {
+        const int v = s.best[k];
+        s.best_mate[v][0] = s.best[k == 0 ? n - 1 : k - 1];
+        s.best_mate[v][1] = s.best[k == n - 1 ? 0 : k + 1];
+    }
+}
+
+// True when the edge (v, w) is in the best route's tour.
+inline bool in_best(const ImprovementScratch& s, int v, int w) {
+    return s.best_mate[v][0] == w || s.best_mate[v][1] == w;
+}
+
+// Joins the union-find sets of a and b.
+inline void merge_join(int* parent, int a, int b) {
+    a = merge_root(parent, a);
+    b = merge_root(parent, b);
+    if (a != b) parent[a < b ? b : a] = a < b ? a : b;
+}
+
+// Partition crossover of the current tour into the best route: the edges in
+// which the two differ fall into connected pieces, and each piece where the
+// current tour is shorter replaces the best route's edges there when the
+// result stays one tour. Writes a shorter result into the best route and the
+// current tour and returns true; otherwise changes nothing.
+bool merge_into_best(Search& q, SearchState& st) {
+    ImprovementScratch& s = q.s;
+    const int n = q.n;
+    const int* order = s.order;
+    int* parent = s.merge_parent;
+    double* delta = s.merge_delta;
+    int* nodes = s.merge_nodes;  // nodes at an edge the tours differ in
+    int count = 0;
+    // Every current edge once, from its first position; mark nodes by parent[] = themselves.
+    for (int p = 0; p < n; ++p) {
+        const int v = order[p];
+        const int w = order[p + 1];
+        if (in_best(s, v, w)) continue;
+        if (!s.merge_mark[v]) s.merge_mark[v] = 1, parent[v] = v, delta[v] = 0.0, nodes[count++] = v;
+        if (!s.merge_mark[w]) s.merge_mark[w] = 1, parent[w] = w, delta[w] = 0.0, nodes[count++] = w;
+        merge_join(parent, v, w);
+    }
+    if (count == 0) return false;
+    // Best-route edges not in the current tour join their ends too; both ends
+    // are at a differing edge already, as every node has two of each.
+    for (int k = 0; k < count; ++k) {
+        const int v = nodes[k];
+        for (int side = 0; side < 2; ++side) {
+            const int w = s.best_mate[v][side];
+            if (w != step(q, v, 1) && w != step(q, v, -1)) merge_join(parent, v, w);
+        }
+    }
+    // Each piece's length in the current tour less its length in the best route.
+    for (int k = 0; k < count; ++k) {
+        const int v = nodes[k];
+        const int r = merge_root(parent, v);
+        for (int side = 1; side >= -1; side -= 2) {
+            const int w = step(q, v, side);
+            if (w > v && !in_best(s, v, w)) delta[r] += dist(q, v, w);
+        }
+        for (int side = 0; side < 2; ++side) {
+            const int w = s.best_mate[v][side];
+            if (w > v && w != step(q, v, 1) && w != step(q, v, -1)) delta[r] -= dist(q, v, w);
+        }
+    }
+    int(*child)[2] = s.child_mate;
+    std::memcpy(child, s.best_mate, sizeof(int) * 2 * static_cast<size_t>(n));
+    bool changed_any = false;
+    for (int k = 0; k < count; ++k) {
+        const int r = nodes[k];
+        if (merge_root(parent, r) != r || !(delta[r] < -q.epsilon)) continue;
+        for (int j = 0; j < count; ++j) {
+            const int v = nodes[j];
+            if (merge_root(parent, v) != r) continue;
+            child[v][0] = step(q, v, 1);
+            child[v][1] = step(q, v, -1);
+        }
+        if (single_cycle(child, n)) {
+            changed_any = true;
+            continue;
+        }
+        for (int j = 0; j < count; ++j) {
+            const int v = nodes[j];
+            if (merge_root(parent, v) != r) continue;
+            child[v][0] = s.best_mate[v][0];
+            child[v][1] = s.best_mate[v][1];
+        }
+    }
+    for (int k = 0; k < count; ++k) s.merge_mark[nodes[k]] = 0;
+    if (!changed_any) return false;
+    // The result as a route from the start: the end is one of the start's mates.
+    int* route = s.segment_buffer;
+    route[0] = 0;
+    int prev = q.len;
+    for (int k = 1; k < n; ++k) {
+        const int at = route[k - 1];
+        const int next = child[at][0] == prev ? child[at][1] : child[at][0];
+        prev = at;
+        route[k] = next;
+    }
+    const double travel = local_travel(q, route);
+    if (!(travel < st.best_cost)) return false;
+    st.best_cost = travel;
+    std::memcpy(s.best, route, sizeof(int) * static_cast<size_t>(n));
+    set_best_mates(s, n);
+    for (int p = 0; p < n; ++p) {
+        s.order[p] = s.order[p + n] = route[p];
+        s.position[route[p]] = p;
+    }
+    q.cost = travel;
+    changed(q);
+    return true;
+}
+
+// Loads a route from the start into the current tour and makes it the accepted one.
+void load_route(Search& q, const int* route) {
+    for (int p = 0; p < q.n; ++p) {
+        q.s.order[p] = q.s.order[p + q.n] = route[p];
+        q.s.position[route[p]] = p;
+    }
+    accept_current(q);
+}
+
+// Ends one independent run: merges its best route into the elite (the
+// shorter of the merge and the run's own best), then, unless it was the
+// last, starts the next run from a fresh start.
+void end_island(Search& q, SearchState& st, Generator& g, bool last) {
+    ImprovementScratch& s = q.s;
+    const size_t bytes = sizeof(int) * static_cast<size_t>(q.n);
+    const double island_cost = st.best_cost;
+    std::memcpy(s.island, s.best, bytes);
+    load_route(q, s.island);
+    q.cost = island_cost;
+    std::memcpy(s.best, s.elite, bytes);
+    st.best_cost = st.elite_cost;
+    set_best_mates(s, q.n);
+    merge_into_best(q, st);
+    if (island_cost < st.best_cost) {
+        std::memcpy(s.best, s.island, bytes);
+        st.best_cost = island_cost;
+    }
+    std::memcpy(s.elite, s.best, bytes);
+    st.elite_cost = st.best_cost;
+    accept_current(q);
+    st.accepted_cost = q.cost;
+    if (last) return;
+    // A fresh start: the first local optimum kicked many times at once,
+    // then local search over every node.
+    load_route(q, s.start_route);
+    q.cost = st.start_cost;
+    for (int k = 0; k < RESTART_KICKS; ++k) kick(q, g);
+    for (int v = 0; v < q.n; ++v) push(q, v);
+    const int depth = q.depth;
+    q.depth = CHAIN_DEPTH;
+    run_queue(q);
+    q.depth = depth;
+    int* route = s.segment_buffer;
+    walk_route(q, route);
+    q.cost = local_travel(q, route);
+    std::memcpy(s.best, route, bytes);
+    st.best_cost = q.cost;
+    set_best_mates(s, q.n);
+    accept_current(q);
+    st.accepted_cost = q.cost;
 }
 
 // The search as the scratch's state left it.
 Search load_search(ImprovementScratch& scratch) {
     const SearchState& st = scratch.state;
-    return Search{scratch, st.len, st.epsilon, st.cost, st.queue_head, st.queue_size, st.dirty_low, st.dirty_high};
+    return Search{scratch, st.len,        st.len + 1,    st.fixed_end,  st.epsilon,
+                  st.cost, st.queue_head, st.queue_size, st.chain_depth};
 }
 
 // Stores what a slice changed of the search back into the scratch's state.
@@ -408,8 +745,6 @@ void store_search(const Search& q, SearchState& st) {
     st.cost = q.cost;
     st.queue_head = q.queue_head;
     st.queue_size = q.queue_size;
-    st.dirty_low = q.dirty_low;
-    st.dirty_high = q.dirty_high;
 }
 
 // True once a limit says the slice is over.
@@ -440,30 +775,40 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         return;
     }
 
-    Search q{scratch, nodes, 0.0, 0.0, 0, 0, nodes, -1};
+    // The first descent, like a fresh start's, takes the deepest chains.
+    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, CHAIN_DEPTH};
     prepare_tables(q, distance, route, fixed_end);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
     // real gains from rounding noise and from ties between equal lengths.
     q.epsilon = 1e-9 * (st.input_travel / (len - 1));
     for (int p = 0; p <= nodes; ++p) {
-        scratch.order[p] = p;
+        scratch.order[p] = scratch.order[p + nodes + 1] = p;
         scratch.position[p] = p;
         scratch.queued[p] = 0;
     }
-    q.cost = st.input_travel;
-    for (int p = 0; p < nodes; ++p) push(q, p);
+    q.cost = local_travel(q, scratch.order);
+    for (int p = 0; p <= nodes; ++p) push(q, p);
     run_queue(q);
-    q.cost = local_travel(q, scratch.order, fixed_end);
+    walk_route(q, scratch.best);
+    q.cost = local_travel(q, scratch.best);
+    set_best_mates(scratch, q.n);
+    std::memset(scratch.merge_mark, 0, sizeof scratch.merge_mark);
 
-    std::memcpy(scratch.accepted, scratch.order, sizeof(int) * static_cast<size_t>(nodes + 1));
-    std::memcpy(scratch.best, scratch.order, sizeof(int) * static_cast<size_t>(nodes + 1));
-    q.dirty_low = nodes;
-    q.dirty_high = -1;
+    accept_current(q);
     st.epsilon = q.epsilon;
     st.best_cost = q.cost;
     st.accepted_cost = q.cost;
+    st.start_cost = q.cost;
+    st.elite_cost = q.cost;
+    std::memcpy(scratch.start_route, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
+    std::memcpy(scratch.elite, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
+    // A large budget buys fewer kicks with deep chains, for about the same time.
+    const bool deep = budget.kicks >= DEEP_BUDGET;
+    st.chain_depth = deep ? CHAIN_DEPTH : 1;
+    st.kicks = deep ? budget.kicks / DEEP_KICK_COST : budget.kicks;
+    st.island_kicks = st.kicks > ISLAND_KICKS ? ISLAND_KICKS : 0;
     store_search(q, st);
-    // Kicks need three segments to reorder.
+    // Kicks need three segments and a fourth cut away from the kept edge.
     if (nodes < 4) st.kicks = 0;
 }
 
@@ -472,7 +817,6 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
     if (st.len < 0 || st.kicks_done >= st.kicks) return true;
     Search q = load_search(scratch);
     Generator g{st.generator};
-    const int len = q.len;
     bool done = false;
     while (!slice_over(limits)) {
         if (st.kicks_done >= st.kicks) {
@@ -483,12 +827,17 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
         kick(q, g);
         run_queue(q);
         bool keep = false;
-        if (q.cost < st.best_cost - q.epsilon) {
+        if (merge_into_best(q, st)) {
+            keep = true;
+        } else if (q.cost < st.best_cost - q.epsilon) {
             // Re-sum so drift from adding deltas never reaches the best length.
-            q.cost = local_travel(q, scratch.order, st.fixed_end);
+            int* route = scratch.segment_buffer;
+            walk_route(q, route);
+            q.cost = local_travel(q, route);
             if (q.cost < st.best_cost) {
                 st.best_cost = q.cost;
-                std::memcpy(scratch.best, scratch.order, sizeof(int) * static_cast<size_t>(len));
+                std::memcpy(scratch.best, route, sizeof(int) * static_cast<size_t>(q.len + 1));
+                set_best_mates(scratch, q.n);
                 keep = true;
             }
         }
@@ -498,6 +847,14 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
         } else {
             q.cost = st.accepted_cost;
             restore_accepted(q);
+        }
+        // Runs end every island_kicks kicks; a remainder shorter than a run joins the last one.
+        if (st.island_kicks > 0) {
+            if (st.kicks_done == st.kicks) {
+                end_island(q, st, g, true);
+            } else if (st.kicks_done % st.island_kicks == 0 && st.kicks - st.kicks_done >= st.island_kicks) {
+                end_island(q, st, g, false);
+            }
         }
     }
     st.generator = g.state;
@@ -510,7 +867,8 @@ double best_improved_route(const double (*distance)[TABLE_SLOTS], const Improvem
     if (st.len < 0) {
         std::memcpy(out, scratch.input_route, sizeof(int) * static_cast<size_t>(st.route_len));
     } else {
-        for (int p = 0; p < st.len; ++p) out[p] = scratch.input_route[scratch.best[p]];
+        const int* best = st.island_kicks > 0 && st.elite_cost < st.best_cost ? scratch.elite : scratch.best;
+        for (int p = 0; p < st.len; ++p) out[p] = scratch.input_route[best[p]];
         if (st.fixed_end) out[st.len] = scratch.input_route[st.len];
     }
     return route_travel(distance, out, st.route_len);

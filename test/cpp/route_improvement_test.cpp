@@ -1,5 +1,6 @@
 // Route improvement: permutation of the input from the same start, never
-// longer, deterministic, and safe on tiny routes and duplicate points.
+// longer, deterministic, safe on tiny routes and duplicate points, and every
+// change it makes to its tour accounted for exactly.
 #include "route_improvement.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <memory>
 #include <random>
 #include <vector>
+
+#include "improvement_oracle.h"
 
 namespace {
 
@@ -122,6 +125,55 @@ TEST(RouteImprovement, DuplicatePointsTerminateAndNeverLengthen) {
     std::vector<int> mixed(120);
     for (int k = 0; k < 120; ++k) mixed[k] = (k * 37) % 120;
     improved(*piles, mixed, 100);
+}
+
+// Checks, after every change the search makes, that its tour is still a tour
+// with the end next to the start and that the length it keeps matches a fresh sum.
+struct ChangeCheck {
+    static inline int changes = 0;
+    static inline int faults = 0;
+    static void check(const ImprovementScratch& s, double cost) {
+        ++changes;
+        const double travel = oracle::local_route_travel(s, oracle::current_local_route(s));
+        if (!(std::fabs(travel - cost) <= 1e-9 * (1.0 + std::fabs(travel)))) ++faults;
+    }
+};
+
+TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
+    // Euclidean floats, an integer grid with ties and duplicates, and
+    // Manhattan costs; open and with a fixed finish.
+    corvelanth::improvement_change_hook = ChangeCheck::check;
+    for (int variant = 0; variant < 6; ++variant) {
+        const int n = 40 + 30 * variant;
+        const auto points = random_points(n, variant % 3 == 1 ? 30 : 1000, 100 + variant);
+        auto table = table_of(points);
+        if (variant % 3 == 2) {
+            for (int i = 0; i < n; ++i) {
+                for (int j = 0; j < n; ++j) {
+                    table->d[i][j] = std::fabs(points[i].x - points[j].x) + std::fabs(points[i].y - points[j].y);
+                }
+            }
+        }
+        std::vector<int> route(n);
+        for (int k = 0; k < n; ++k) route[k] = (k * 7) % n;
+        const bool fixed_end = variant >= 3;
+        std::vector<int> out(n);
+        // 600 kicks: independent runs, their fresh starts and merges, and a remainder.
+        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {600, 42u + variant}, scratch());
+        corvelanth::run_improvement(scratch(), {});
+        corvelanth::end_improvement(table->d, out.data(), scratch());
+        EXPECT_EQ(out[0], route[0]);
+        if (fixed_end) {
+            EXPECT_EQ(out[n - 1], route[n - 1]);
+        }
+        std::vector<int> a = route, b = out;
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        EXPECT_EQ(a, b);
+    }
+    corvelanth::improvement_change_hook = nullptr;
+    EXPECT_GT(ChangeCheck::changes, 1000);
+    EXPECT_EQ(ChangeCheck::faults, 0);
 }
 
 }  // namespace
