@@ -17,6 +17,8 @@ class Corvelanth
     EXIT_FAILED = 1
     EXIT_UNPLACED = 2
     EXIT_INTERRUPTED = 130
+    # Seconds of search before the progress line appears on a terminal.
+    PROGRESS_AFTER = 0.5
     # What messages call standard input, which the file name "-" stands for.
     STDIN_NAME = "standard input"
 
@@ -60,6 +62,18 @@ class Corvelanth
           2 25.0 185.0
           EOF
         corvelanth --format tsplib --kicks 5000 --output csv berlin52.tsp
+
+      Route ends, costs and deadlines:
+        corvelanth --round-trip --improve waypoints.csv      back to the start
+        corvelanth --finish 20,0 --improve waypoints.csv     end at (20, 0)
+        corvelanth --time-limit 0.05 waypoints.csv           search for 50 ms
+        corvelanth --costs costs.csv --improve waypoints.csv
+      costs.csv has one row and one column per node, in the command's
+      numbering: the file's points, then the --robot point, then the --finish
+      point (a round trip ends on the robot's row). For the three points above:
+          0,13.9,12.1
+          13.9,0,15.8
+          12.1,15.8,0
     TEXT
 
     # A command line the command cannot follow; the message says why.
@@ -87,8 +101,11 @@ class Corvelanth
       return write_out(@printed) || EXIT_PLANNED unless path
 
       cities, robot, numbering = read_waypoints(path)
-      route = Corvelanth.plan(cities, robot, improve: @options[:improve])
-      text = route_text(route, cities + [robot], numbering, robot)
+      finish = @options[:round_trip] ? robot : @options[:finish]
+      numbering << (@options[:round_trip] ? numbering.last : nil) if finish
+      costs = @options[:costs] && read_costs(@options[:costs], numbering, finish)
+      route = plan(cities, robot, finish, costs)
+      text = route_text(route, cities + [robot] + [finish].compact, numbering, robot)
       if @options[:svg]
         picture = Corvelanth::SVG.draw(cities, robot, route, labels: numbering, improve: @options[:improve])
         write_svg(@options[:svg], picture)
@@ -101,11 +118,37 @@ class Corvelanth
       failure(e.message)
     rescue Corvelanth::UnreachableError
       failure("#{display(path)}: no waypoint is closer than 30000 to the robot")
+    rescue ArgumentError => e
+      raise unless e.message.start_with?("costs")
+
+      # The matrix's rows are plan's nodes: name them by the file's rows.
+      message = e.message.gsub(/costs\[(\d+)\]\[(\d+)\]/) { "row #{@cost_rows[$1.to_i]}, column #{@cost_rows[$2.to_i]}" }
+      failure("#{display(@options[:costs])}: #{message.sub(/: costs must/, ": the costs must")}")
     rescue Interrupt
       EXIT_INTERRUPTED
     end
 
     private
+
+    # Plans the route, showing the search's progress on standard error when
+    # that is a terminal and the search has run for half a second.
+    def plan(cities, robot, finish, costs)
+      keywords = { finish: finish, costs: costs, improve: @options[:improve], time_limit: @options[:time_limit] }
+      return Corvelanth.plan(cities, robot, **keywords) unless @err.respond_to?(:tty?) && @err.tty?
+
+      started = Process.clock_gettime(Process::CLOCK_MONOTONIC)
+      shown = false
+      route = Corvelanth.plan(cities, robot, **keywords) do |best|
+        seconds = Process.clock_gettime(Process::CLOCK_MONOTONIC) - started
+        next if seconds < PROGRESS_AFTER
+
+        @err.write(format("\rcorvelanth: searching, %.1f s, best travel %.4f ", seconds, best.travel))
+        shown = true
+      end
+      route
+    ensure
+      @err.write("\r\e[K") if shown
+    end
 
     # Reads the options into @options; the file's path, or nil after --help
     # or --version (whose text is then in @printed).
@@ -113,6 +156,7 @@ class Corvelanth
       option_parser.parse!(argv)
       return nil if @printed
       raise UsageError, "expected one waypoint file, got #{argv.size}" unless argv.size == 1
+      raise UsageError, "--finish and --round-trip: give one of them" if @options[:finish] && @options[:round_trip]
 
       path = argv.first
       check_svg_target(path)
@@ -126,7 +170,9 @@ class Corvelanth
         o.on("--format FORMAT", Waypoints::FORMATS, "csv, json or tsplib (default: by the file's extension)") do |v|
           @options[:format] = v
         end
-        o.on("--robot X,Y", "the robot's position (default: the file's first point)") { |v| @options[:robot] = robot_option(v) }
+        o.on("--robot X,Y", "the robot's position (default: the file's first point)") do |v|
+          @options[:robot] = point_option("--robot", v)
+        end
         o.on("--output FORMAT", OUTPUTS, "text, json or csv (default text)") { |v| @options[:output] = v }
         o.on("--improve", "shorten the route by local search (a few ms at 200 cities)") do
           @options[:improve] = true unless @options[:improve].is_a?(Integer)
@@ -134,22 +180,87 @@ class Corvelanth
         o.on("--kicks N", "the local search's budget, 0 to #{MAX_KICKS} (implies --improve; default 1200)") do |v|
           @options[:improve] = kicks_option(v)
         end
+        o.on("--finish X,Y", "end the route at this point") { |v| @options[:finish] = point_option("--finish", v) }
+        o.on("--round-trip", "end the route where it starts") { @options[:round_trip] = true }
+        o.on("--costs FILE", "travel costs: a CSV of N rows of N numbers, one row per node (see below)") do |v|
+          @options[:costs] = v
+        end
+        o.on("--time-limit SECONDS", "stop the search after this long (implies --improve at the largest budget)") do |v|
+          @options[:time_limit] = time_limit_option(v)
+        end
         o.on("--svg FILE", "also draw the route as an SVG picture in FILE") { |v| @options[:svg] = v }
         o.on("--version", "show the version") { @printed ||= "corvelanth #{VERSION}\n" }
         o.on("-h", "--help", "show this help") { @printed ||= o.help + HELP_EXAMPLES }
       end
     end
 
-    # The robot's point from --robot's "X,Y".
-    def robot_option(value)
+    # The point of an option's "X,Y".
+    def point_option(name, value)
       fields = value.split(",", -1).map(&:strip)
-      where = "--robot #{display(value)}"
+      where = "#{name} #{display(value)}"
       point = fields.size == 2 ? fields.map { |field| Waypoints.coordinate(field, where) } : []
       raise UsageError, "#{where}: expected X,Y, two numbers" unless point.size == 2 && point.all?
 
       point
     rescue Waypoints::Error => e
       raise UsageError, e.message
+    end
+
+    # The seconds of --time-limit: a positive decimal number.
+    def time_limit_option(value)
+      seconds = Waypoints.coordinate(value.strip, "--time-limit #{display(value)}")
+      return seconds if seconds&.positive?
+
+      raise UsageError, "--time-limit #{display(value)}: expected a positive number of seconds"
+    rescue Waypoints::Error
+      raise UsageError, "--time-limit #{display(value)}: expected a positive number of seconds"
+    end
+
+    # The cost matrix of --costs in plan's node order. The file has a row and
+    # a column for each node in the command's numbering: the file's points
+    # (the robot first unless --robot is given), then a --robot point, then a
+    # --finish point; a round trip's finish is the robot's row.
+    def read_costs(path, numbering, finish)
+      cities = numbering.size - (finish ? 2 : 1)
+      points = numbering.first(cities + 1).compact.size
+      robot_row = numbering[cities] || points
+      finish_rows = @options[:round_trip] || !finish ? 0 : 1
+      file_nodes = points + (@options[:robot] ? 1 : 0) + finish_rows
+      @cost_rows = numbering.first(cities) + [robot_row]
+      @cost_rows << (@options[:round_trip] ? robot_row : file_nodes - 1) if finish
+      name = display(path)
+      rows = File.open(path, "rb") { |io| cost_rows(io, name, file_nodes) }
+      @cost_rows.map { |a| @cost_rows.map { |b| rows[a][b] } }
+    rescue SystemCallError, IOError => e
+      raise Waypoints::Error, "#{name}: #{reason(e)}"
+    end
+
+    # The rows of a cost file: +count+ lines of +count+ finite numbers.
+    def cost_rows(io, name, count)
+      rows = []
+      io.each_line(chomp: true, limit: 1 << 20) do |line|
+        line = line.force_encoding(Encoding::UTF_8).delete_prefix("\uFEFF").chomp("\r")
+        next if line.strip.empty? || line.start_with?("#")
+
+        where = "#{name}:#{io.lineno}"
+        raise Waypoints::Error, "#{where}: more than #{count} rows, one for each node" if rows.size == count
+        fields = line.split(",", -1).map(&:strip)
+        unless fields.size == count
+          raise Waypoints::Error, "#{where}: #{fields.size} costs, expected #{count}, one for each node"
+        end
+        rows << fields.map { |field| cost_field(field, where) }
+      end
+      raise Waypoints::Error, "#{name}: #{rows.size} rows of costs, expected #{count}, one for each node" if rows.size < count
+
+      rows
+    end
+
+    # One cost: a finite number, at least 0.
+    def cost_field(field, where)
+      cost = Waypoints.coordinate(field, where)
+      raise Waypoints::Error, "#{where}: a cost must be a number of at least 0 (not #{display(field)})" unless cost&.>=(0)
+
+      cost
     end
 
     # The budget from --kicks: a decimal whole number up to MAX_KICKS.
@@ -223,6 +334,7 @@ class Corvelanth
         data = { "order" => stops.map(&:first).compact, "travel" => route.travel,
                  "unplaced" => route.unplaced.map { |node| numbering[node] } }
         data["robot"] = robot if @options[:robot]
+        data["finish"] = @options[:finish] if @options[:finish]
         "#{JSON.generate(data)}\n"
       when "csv" then "index,x,y\n#{stops.map { |index, (x, y)| "#{index},#{x},#{y}\n" }.join}"
       end

@@ -195,6 +195,32 @@ class TestCommand < Minitest::Test
     assert_equal "corvelanth: 1 waypoint(s) could not be placed (30000 or more from the rest): 2\n", err
   end
 
+  def test_route_ends_costs_and_deadlines_follow_plan
+    files = { "w.csv" => SIX_CSV, "c.csv" => SIX_ROWS.map { |a| SIX_ROWS.map { |b| (a[0] - b[0]).abs + (a[1] - b[1]).abs }.join(",") }.join("\n") }
+    file_order = ->(route) { route.order.map { |node| node < 5 ? node + 1 : 0 } }
+    [[%w[--round-trip --improve], { finish: FIVE_ROBOT, improve: true }],
+     [%w[--finish 10,0 --kicks 50], { finish: [10, 0], improve: 50 }],
+     [%w[--costs c.csv --improve], { costs: SIX_ROWS.rotate.map { |a| SIX_ROWS.rotate.map { |b| (a[0] - b[0]).abs + (a[1] - b[1]).abs } }, improve: true }],
+     [%w[--costs c.csv --round-trip], { finish: FIVE_ROBOT, costs: nil }]].each do |args, keywords|
+      if keywords.key?(:costs) && keywords[:costs].nil?
+        nodes = SIX_ROWS.rotate + [FIVE_ROBOT]
+        keywords[:costs] = nodes.map { |a| nodes.map { |b| (a[0] - b[0]).abs + (a[1] - b[1]).abs } }
+      end
+      route = Corvelanth.plan(FIVE_CITIES, FIVE_ROBOT, **keywords)
+      out, err, status = command("--output", "json", *args, "w.csv", files: files)
+      assert status.success?, err
+      order = file_order.(route)
+      order = order[0...-1] if keywords[:finish] && !keywords[:finish].equal?(FIVE_ROBOT) # the finish has no number
+      assert_equal [order, route.travel], JSON.parse(out).values_at("order", "travel"), args.join(" ")
+    end
+    out, err, status = command("--time-limit", "0.2", "w.csv", files: files)
+    assert_equal [FIVE_TEXT.lines.sort, "", true], [out.lines.sort, err, status.success?]
+    asymmetric = "0,1\n2,0\n"
+    _, err, status = command("--robot", "0,0", "--costs", "c.csv", "w.csv", files: { "w.csv" => "1,1\n", "c.csv" => asymmetric })
+    assert_equal ["corvelanth: c.csv: row 0, column 1 is 1.0 but row 1, column 0 is 2.0: the costs must be symmetric\n", 1],
+                 [err, status.exitstatus]
+  end
+
   def test_help_shows_an_example_for_each_format
     out, _, status = command("--help")
     assert status.success?
