@@ -8,20 +8,25 @@ require_relative "waypoints"
 class Corvelanth
   # The corvelanth command: plans a route through the waypoints of a file.
   class Command
+    # The output formats --output takes.
     OUTPUTS = %w[text json csv].freeze
     # The largest budget plan accepts, in kicks.
     MAX_KICKS = 10_000_000
     # Exit statuses: planned; refused or failed; planned, but some waypoints
     # could not be placed; interrupted (SIGINT).
     EXIT_PLANNED = 0
+    # Exit status: nothing was planned (a bad file or argument, or a failed write).
     EXIT_FAILED = 1
+    # Exit status: the route was printed but leaves waypoints out.
     EXIT_UNPLACED = 2
+    # Exit status after Ctrl-C, as a shell reports SIGINT.
     EXIT_INTERRUPTED = 130
     # Seconds of search before the progress line appears on a terminal.
     PROGRESS_AFTER = 0.5
     # What messages call standard input, which the file name "-" stands for.
     STDIN_NAME = "standard input"
 
+    # What --help shows after the options: the numbering, the output formats and examples.
     HELP_EXAMPLES = <<~TEXT
 
       The route starts at the robot: the point given with --robot, or else the

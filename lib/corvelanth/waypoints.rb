@@ -26,7 +26,9 @@ class Corvelanth
       end
     end
 
+    # The formats --format takes.
     FORMATS = %w[csv json tsplib].freeze
+    # The format each file extension implies.
     EXTENSIONS = { ".csv" => "csv", ".txt" => "csv", ".json" => "json", ".tsp" => "tsplib" }.freeze
     # The longest line read; a longer one is refused rather than buffered.
     MAX_LINE_BYTES = 65_536
@@ -34,9 +36,11 @@ class Corvelanth
     MAX_JSON_BYTES = 1 << 20
     # A coordinate as written: decimal, with an optional sign, fraction and exponent.
     NUMBER = /\A[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?\z/.freeze
+    # A byte-order mark, skipped at the start of a file.
     BOM = "\uFEFF"
     # The TSPLIB distances this reader honours: straight lines in the plane.
     TSPLIB_WEIGHT_TYPES = %w[EUC_2D].freeze
+    # The TSPLIB NODE_COORD_TYPEs the reader honours.
     TSPLIB_COORD_TYPES = %w[TWOD_COORDS].freeze
     # How much of a bad line a message shows.
     SHOWN_CHARS = 60
