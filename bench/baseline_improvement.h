@@ -6,9 +6,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+
 #include "route_solver.h"
 namespace baseline_search {
-using corvelanth::TABLE_SLOTS; using corvelanth::MAX_CITIES; using corvelanth::route_travel;
+using corvelanth::MAX_CITIES;
+using corvelanth::route_travel;
+using corvelanth::TABLE_SLOTS;
 
 // Nearest neighbours kept per node; fewer break down on clustered instances.
 constexpr int NEIGHBOUR_COUNT = 10;
@@ -505,7 +508,7 @@ bool slice_over(const SearchLimits& limits) {
 }  // namespace
 
 inline void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, int len, bool fixed_end,
-                       ImprovementBudget budget, ImprovementScratch& scratch) {
+                              ImprovementBudget budget, ImprovementScratch& scratch) {
     SearchState& st = scratch.state;
     st.route_len = len;
     st.fixed_end = fixed_end;
@@ -612,7 +615,7 @@ inline double end_improvement(const double (*distance)[TABLE_SLOTS], int* route,
 }
 
 inline double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len, ImprovementBudget budget,
-                     ImprovementScratch& scratch) {
+                            ImprovementScratch& scratch) {
     if (len <= 2 || len > MAX_CITIES + 1) return route_travel(distance, route, len);
     begin_improvement(distance, route, len, false, budget, scratch);
     run_improvement(scratch, SearchLimits{});
