@@ -147,10 +147,15 @@ VALUE report_destination(VALUE report, VALUE fallback) {
     return report;
 }
 
-// The kicks an improve: value asks for: -1 for none (nil, false or absent),
-// the default budget for true, or a whole number of kicks.
-int improvement_kicks(VALUE improve) {
-    if (improve == Qundef || !RTEST(improve)) return -1;
+// The kicks an improve: value asks for: -1 for none (nil or false), the
+// default budget for true, the thorough one for :thorough, or a whole number.
+int plan_kicks(VALUE improve) {
+    if (!RTEST(improve)) return -1;
+    if (SYMBOL_P(improve)) {
+        if (SYM2ID(improve) == id_thorough) return corvelanth::THOROUGH_KICKS;
+        rb_raise(rb_eArgError,
+                 "improve: must be true, false, nil, :thorough or a number of kicks (given %" PRIsVALUE ")", improve);
+    }
     if (improve == Qtrue) return corvelanth::DEFAULT_KICKS;
     if (!RB_INTEGER_TYPE_P(improve)) {
         rb_raise(rb_eTypeError, "improve: must be true, false, nil or a number of kicks (given %s)",
@@ -443,17 +448,6 @@ void read_costs(VALUE costs, int node_count, double* out) {
     }
 }
 
-// The kicks an improve: value asks for: -1 for none (nil or false), the
-// default budget for true, the thorough one for :thorough, or a whole number.
-int plan_kicks(VALUE improve) {
-    if (SYMBOL_P(improve)) {
-        if (SYM2ID(improve) == id_thorough) return corvelanth::THOROUGH_KICKS;
-        rb_raise(rb_eArgError,
-                 "improve: must be true, false, nil, :thorough or a number of kicks (given %" PRIsVALUE ")", improve);
-    }
-    return improvement_kicks(improve);
-}
-
 // The deadline a time_limit: value sets from `start`; false for nil.
 bool plan_deadline(VALUE limit, std::chrono::steady_clock::time_point start,
                    std::chrono::steady_clock::time_point* deadline) {
@@ -540,17 +534,18 @@ void stop_plan(void* data) {
     static_cast<PlanCall*>(data)->stop.store(true, std::memory_order_relaxed);
 }
 
-// The legs of route[0..len-1]: distance[route[p-1]][route[p]] for p = 1..len-1.
-VALUE legs_array(const corvelanth::Workspace& ws, const int* route, int len) {
-    VALUE legs = rb_ary_new_capa(len > 0 ? len - 1 : 0);
-    for (int p = 1; p < len; ++p) rb_ary_push(legs, DBL2NUM(ws.distance[route[p - 1]][route[p]]));
-    return legs;
-}
-
-// [order, travel, unplaced, legs] of route[0..len-1], as the Route is made of.
+// [order, travel, unplaced, legs] of route[0..len-1], as the Route is made of:
+// the legs are distance[route[p-1]][route[p]] for p = 1..len-1, and travel
+// is their sum in that order, as route_travel sums it.
 VALUE route_values(const corvelanth::Workspace& ws, const int* route, int len, VALUE unplaced) {
-    return rb_ary_new_from_args(4, order_array(route, len), DBL2NUM(corvelanth::route_travel(ws.distance, route, len)),
-                                unplaced, legs_array(ws, route, len));
+    VALUE legs = rb_ary_new_capa(len > 0 ? len - 1 : 0);
+    double travel = 0.0;
+    for (int p = 1; p < len; ++p) {
+        const double leg = ws.distance[route[p - 1]][route[p]];
+        travel += leg;
+        rb_ary_push(legs, DBL2NUM(leg));
+    }
+    return rb_ary_new_from_args(4, order_array(route, len), DBL2NUM(travel), unplaced, legs);
 }
 
 // Yields the best route so far to plan's block, with the thread's state

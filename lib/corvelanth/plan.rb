@@ -64,14 +64,8 @@ class Corvelanth
     # @raise [UnreachableError] when, on an open route without costs, no
     #   city is closer than 30000 to the robot.
     def plan(cities, robot, finish: nil, costs: nil, improve: false, time_limit: nil, report: nil, &progress)
-      values = if progress
-                 native_plan(cities, robot, finish, costs, improve, time_limit, report) do |best|
-                   progress.call(Route.from_values(best, finish))
-                 end
-               else
-                 native_plan(cities, robot, finish, costs, improve, time_limit, report)
-               end
-      Route.from_values(values, finish)
+      each_best = progress && proc { |best| progress.call(Route.from_values(best, finish)) }
+      Route.from_values(native_plan(cities, robot, finish, costs, improve, time_limit, report, &each_best), finish)
     end
   end
 end
