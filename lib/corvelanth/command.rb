@@ -68,6 +68,23 @@ class Corvelanth
           EOF
         corvelanth --format tsplib --kicks 5000 --output csv berlin52.tsp
 
+        TSPLIB files may set their own costs instead: EDGE_WEIGHT_TYPE GEO
+        (latitude and longitude as DDD.MM, TSPLIB's geographical distance in
+        km, which --robot and --finish points take too), or EXPLICIT with an
+        EDGE_WEIGHT_FORMAT of FULL_MATRIX, UPPER_ROW, LOWER_ROW, UPPER_DIAG_ROW
+        or LOWER_DIAG_ROW and an optional DISPLAY_DATA_SECTION. A matrix's
+        first node is the robot (--robot and --finish are refused; use
+        --round-trip to come back):
+          DIMENSION: 4
+          EDGE_WEIGHT_TYPE: EXPLICIT
+          EDGE_WEIGHT_FORMAT: UPPER_ROW
+          EDGE_WEIGHT_SECTION
+          4 9 2
+          3 6
+          7
+          EOF
+        corvelanth --round-trip --improve shelves.tsp
+
       Route ends, costs and deadlines:
         corvelanth --round-trip --improve waypoints.csv      back to the start
         corvelanth --finish 20,0 --improve waypoints.csv     end at (20, 0)
@@ -105,10 +122,10 @@ class Corvelanth
       path = parse_options(argv.map(&:b))
       return write_out(@printed) || EXIT_PLANNED unless path
 
-      cities, robot, numbering = read_waypoints(path)
+      cities, robot, numbering, weights = read_waypoints(path)
       finish = @options[:round_trip] ? robot : @options[:finish]
       numbering << (@options[:round_trip] ? numbering.last : nil) if finish
-      costs = @options[:costs] && read_costs(@options[:costs], numbering, finish)
+      costs = plan_costs(path, weights, numbering, cities + [robot] + [finish].compact)
       route = plan(cities, robot, finish, costs)
       text = route_text(route, cities + [robot] + [finish].compact, numbering, robot)
       if @options[:svg]
@@ -128,7 +145,7 @@ class Corvelanth
 
       # The matrix's rows are plan's nodes: name them by the file's rows.
       message = e.message.gsub(/costs\[(\d+)\]\[(\d+)\]/) { "row #{@cost_rows[$1.to_i]}, column #{@cost_rows[$2.to_i]}" }
-      failure("#{display(@options[:costs])}: #{message.sub(/: costs must/, ": the costs must")}")
+      failure("#{@costs_name}: #{message.sub(/: costs must/, ": the costs must")}")
     rescue Interrupt
       EXIT_INTERRUPTED
     end
@@ -221,23 +238,46 @@ class Corvelanth
       raise UsageError, "--time-limit #{display(value)}: expected a positive number of seconds"
     end
 
-    # The cost matrix of --costs in plan's node order. The file has a row and
-    # a column for each node in the command's numbering: the file's points
-    # (the robot first unless --robot is given), then a --robot point, then a
-    # --finish point; a round trip's finish is the robot's row.
-    def read_costs(path, numbering, finish)
+    # The costs plan is given, in its node order, or nil for straight lines:
+    # those of --costs, of a TSPLIB matrix, or TSPLIB's geographical
+    # distances between +nodes+ (plan's points, the finish last).
+    def plan_costs(path, weights, numbering, nodes)
+      if weights == :geo
+        %i[robot finish].each { |option| geo_option(option) }
+        return nodes.map { |a| nodes.map { |b| Waypoints.geo_distance(a, b) } }
+      end
+      return nil unless @options[:costs] || weights
+
+      @costs_name = display(@options[:costs] || path)
+      file_nodes = cost_rows_in_plan_order(numbering)
+      rows = weights || File.open(@options[:costs], "rb") { |io| cost_rows(io, @costs_name, file_nodes) }
+      @cost_rows.map { |a| @cost_rows.map { |b| rows[a][b] } }
+    rescue SystemCallError, IOError => e
+      raise Waypoints::Error, "#{@costs_name}: #{reason(e)}"
+    end
+
+    # Refuses a --robot or --finish point that is not a GEO point.
+    def geo_option(option)
+      point = @options[option]
+      Waypoints.check_geo(point, "--#{option} #{point.join(",")}") if point
+    rescue Waypoints::Error => e
+      raise UsageError, e.message
+    end
+
+    # Sets @cost_rows, the row of a cost matrix that each of plan's nodes
+    # takes, and returns how many rows the matrix has. The matrix has a row
+    # and a column for each node in the command's numbering: the file's
+    # points (the robot first unless --robot is given), then a --robot point,
+    # then a --finish point; a round trip's finish is the robot's row.
+    def cost_rows_in_plan_order(numbering)
+      finish = @options[:round_trip] || @options[:finish]
       cities = numbering.size - (finish ? 2 : 1)
       points = numbering.first(cities + 1).compact.size
       robot_row = numbering[cities] || points
-      finish_rows = @options[:round_trip] || !finish ? 0 : 1
-      file_nodes = points + (@options[:robot] ? 1 : 0) + finish_rows
+      file_nodes = points + (@options[:robot] ? 1 : 0) + (@options[:finish] ? 1 : 0)
       @cost_rows = numbering.first(cities) + [robot_row]
       @cost_rows << (@options[:round_trip] ? robot_row : file_nodes - 1) if finish
-      name = display(path)
-      rows = File.open(path, "rb") { |io| cost_rows(io, name, file_nodes) }
-      @cost_rows.map { |a| @cost_rows.map { |b| rows[a][b] } }
-    rescue SystemCallError, IOError => e
-      raise Waypoints::Error, "#{name}: #{reason(e)}"
+      file_nodes
     end
 
     # The rows of a cost file: +count+ lines of +count+ finite numbers.
@@ -285,25 +325,48 @@ class Corvelanth
       raise UsageError, "--svg #{display(svg)}: that is the waypoint file"
     end
 
-    # The cities, the robot, and the file number of each solver node.
+    # The cities, the robot, the file number of each solver node, and the
+    # costs the file sets (see Waypoints::Contents). A node of a matrix
+    # without coordinates is its file number, which plan takes as a label.
     def read_waypoints(path)
       limit = @options[:robot] ? MAX_CITIES : MAX_CITIES + 1
-      points = read_points(path, limit)
+      contents = read_points(path, limit)
+      check_file_costs(path, contents)
+      points = contents.points.each_with_index.map { |point, i| point || i }
       if @options[:robot]
-        [points, @options[:robot], (0...points.size).to_a + [nil]]
+        [points, @options[:robot], (0...points.size).to_a + [nil], contents.weights]
       else
         robot, *cities = points
-        [cities, robot, (1..cities.size).to_a + [0]]
+        [cities, robot, (1..cities.size).to_a + [0], contents.weights]
       end
     end
 
-    # The file's points in the format chosen or implied, at most +limit+ of them.
+    # Refuses options that a file's own costs leave no room for.
+    def check_file_costs(path, contents)
+      return unless contents.weights
+
+      name = display(path)
+      raise UsageError, "--costs: #{name} sets its own costs" if @options[:costs]
+      return if contents.weights == :geo
+
+      %i[robot finish].each do |option|
+        next unless @options[option]
+
+        raise UsageError, "--#{option}: the matrix of #{name} has no row for it (its first node is the robot; " \
+                          "--round-trip ends there)"
+      end
+      raise UsageError, "--svg: #{name} gives no coordinates to draw" if @options[:svg] && contents.points.include?(nil)
+    end
+
+    # The file's Contents in the format chosen or implied, at most +limit+ points.
     def read_points(path, limit)
       name = path == "-" ? STDIN_NAME : display(path)
-      points = open_waypoints(path, name) { |io| Waypoints.read(io, waypoint_format(path, name), name, limit: limit) }
-      raise Waypoints::Error, "#{name}: no waypoints" if points.empty?
+      contents = open_waypoints(path, name) do |io|
+        Waypoints.read_contents(io, waypoint_format(path, name), name, limit: limit)
+      end
+      raise Waypoints::Error, "#{name}: no waypoints" if contents.points.empty?
 
-      points
+      contents
     rescue Waypoints::TooManyPoints => e
       raise Waypoints::Error, "#{e.where}: #{e.count} points, but at most #{MAX_CITIES} cities can be " \
                               "planned#{@options[:robot] ? "" : " besides the robot (the first point)"}"
@@ -341,7 +404,8 @@ class Corvelanth
         data["robot"] = robot if @options[:robot]
         data["finish"] = @options[:finish] if @options[:finish]
         "#{JSON.generate(data)}\n"
-      when "csv" then "index,x,y\n#{stops.map { |index, (x, y)| "#{index},#{x},#{y}\n" }.join}"
+      # A node of a matrix without coordinates has empty x and y.
+      when "csv" then "index,x,y\n#{stops.map { |index, point| "#{index},#{point.is_a?(Array) ? point.join(",") : ","}\n" }.join}"
       end
     end
 

@@ -38,10 +38,40 @@ class Corvelanth
     NUMBER = /\A[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?\z/.freeze
     # A byte-order mark, skipped at the start of a file.
     BOM = "\uFEFF"
-    # The TSPLIB distances this reader honours: straight lines in the plane.
-    TSPLIB_WEIGHT_TYPES = %w[EUC_2D].freeze
+    # The TSPLIB distances this reader honours: straight lines in the plane,
+    # the geographical distance between latitudes and longitudes, and a
+    # matrix in the file.
+    TSPLIB_WEIGHT_TYPES = %w[EUC_2D GEO EXPLICIT].freeze
+    # The layouts of an EXPLICIT matrix the reader honours.
+    TSPLIB_WEIGHT_FORMATS = %w[FULL_MATRIX UPPER_ROW LOWER_ROW UPPER_DIAG_ROW LOWER_DIAG_ROW].freeze
     # The TSPLIB NODE_COORD_TYPEs the reader honours.
     TSPLIB_COORD_TYPES = %w[TWOD_COORDS].freeze
+    # The TSPLIB DISPLAY_DATA_TYPEs the reader honours.
+    TSPLIB_DISPLAY_TYPES = %w[COORD_DISPLAY TWOD_DISPLAY NO_DISPLAY].freeze
+    # The earth's radius, in km, and pi, as TSPLIB's geographical distance takes them.
+    GEO_RADIUS = 6378.388
+    # Pi to the six places TSPLIB's geographical distance uses.
+    GEO_PI = 3.141592
+    # The largest GEO coordinate, in degrees, either way.
+    GEO_MAX_DEGREES = 360.0
+    # A line that starts a TSPLIB section.
+    SECTION = /\A[A-Z_]+_SECTION:?\z/.freeze
+
+    # What a waypoint file holds.
+    class Contents
+      # Each point as [x, y] Floats, in file order (nil for a node of a
+      # matrix file that gives no coordinates).
+      attr_reader :points
+      # The travel costs the file sets: nil for straight lines, :geo for
+      # TSPLIB's geographical distance between the points, or a full matrix
+      # with a row and a column for each point, in file order.
+      attr_reader :weights
+
+      def initialize(points, weights)
+        @points = points
+        @weights = weights
+      end
+    end
     # How much of a bad line a message shows.
     SHOWN_CHARS = 60
 
@@ -61,12 +91,47 @@ class Corvelanth
     # The points read from +io+ in +format+, as parse gives them; raises
     # TooManyPoints, having read no further, once there are more than +limit+.
     def read(io, format, name, limit: nil)
+      read_contents(io, format, name, limit: limit).points
+    end
+
+    # The Contents read from +io+ in +format+: the points, and the costs a
+    # TSPLIB file sets. Raises as read does.
+    def read_contents(io, format, name, limit: nil)
       case format
-      when "csv" then read_csv(each_line(io, name), name, limit)
-      when "json" then read_json(io, name, limit)
+      when "csv" then Contents.new(read_csv(each_line(io, name), name, limit), nil)
+      when "json" then Contents.new(read_json(io, name, limit), nil)
       when "tsplib" then read_tsplib(each_line(io, name), name, limit)
       else raise Error, "#{name}: unknown format #{format.inspect} (use #{FORMATS.join(", ")})"
       end
+    end
+
+    # TSPLIB's geographical distance between two points written as
+    # latitude and longitude in degrees and minutes (DDD.MM): whole km,
+    # rounded up from the great circle on a sphere, as TSPLIB defines it.
+    def geo_distance(a, b)
+      lat_a, lon_a = a.map { |v| geo_radians(v) }
+      lat_b, lon_b = b.map { |v| geo_radians(v) }
+      q1 = Math.cos(lon_a - lon_b)
+      q2 = Math.cos(lat_a - lat_b)
+      q3 = Math.cos(lat_a + lat_b)
+      # Rounding can take the cosine a hair past 1, where acos is undefined.
+      cosine = (0.5 * (((1.0 + q1) * q2) - ((1.0 - q1) * q3))).clamp(-1.0, 1.0)
+      ((GEO_RADIUS * Math.acos(cosine)) + 1.0).to_i.to_f
+    end
+
+    # Refuses a GEO point whose coordinates are not degrees and minutes
+    # within GEO_MAX_DEGREES, where the distance means nothing.
+    def check_geo(point, where)
+      return if point.all? { |v| v.abs <= GEO_MAX_DEGREES }
+
+      raise Error, "#{where}: a GEO coordinate is degrees and minutes (DDD.MM), at most #{GEO_MAX_DEGREES.to_i} either way"
+    end
+
+    # A DDD.MM coordinate in radians: the whole degrees, truncated toward
+    # zero, and the rest as minutes.
+    def geo_radians(value)
+      degrees = value.truncate.to_f
+      GEO_PI * (degrees + (5.0 * (value - degrees) / 3.0)) / 180.0
     end
 
     # The lines of +io+ with their numbers, each checked to be UTF-8 text of
@@ -168,35 +233,131 @@ class Corvelanth
       point
     end
 
-    # The "id x y" lines of NODE_COORD_SECTION, up to EOF or the next section,
-    # after a header whose DIMENSION (when given) they must match.
+    # A TSPLIB file's Contents: the "id x y" lines of NODE_COORD_SECTION,
+    # or for EXPLICIT weights the numbers of EDGE_WEIGHT_SECTION with the
+    # points of DISPLAY_DATA_SECTION (or NODE_COORD_SECTION) when there are
+    # any. Sections end at EOF or at the next section; a file with straight
+    # lines or GEO is read no further than its node section.
     def read_tsplib(lines, name, limit)
       header = {}
-      points = nil
+      sections = {}
+      section = nil
       lines.each do |line, number|
         fields = line.split
         next if fields.empty?
+        break if fields.first == "EOF"
 
-        if points.nil?
-          break if fields.first == "EOF"
+        where = "#{name}:#{number}"
+        if section.nil? || SECTION.match?(fields.first)
+          break if sections.key?("NODE_COORD_SECTION") && header["EDGE_WEIGHT_TYPE"] != "EXPLICIT"
 
-          points = [] if tsplib_header_line(line, "#{name}:#{number}", header, limit) == "NODE_COORD_SECTION"
-          next
+          keyword = section ? fields.first.delete_suffix(":") : tsplib_header_line(line, where, header, limit)
+          section = start_section(keyword, header, sections, where) if keyword.end_with?("_SECTION")
+        elsif sections[section]
+          read_section_line(sections[section], section, fields, where, line, header, limit)
         end
-        break if fields.first == "EOF" || fields.first.match?(/\A[A-Z_]+_SECTION:?\z/)
+      end
+      tsplib_contents(name, header, sections)
+    end
 
-        points << tsplib_point(fields, "#{name}:#{number}", line)
+    # Starts reading the section +keyword+ into +sections+ (a list of
+    # points, or of weights); the section's name.
+    def start_section(keyword, header, sections, where)
+      raise Error, "#{where}: a second #{keyword}" if sections.key?(keyword)
+
+      explicit = header["EDGE_WEIGHT_TYPE"] == "EXPLICIT"
+      case keyword
+      when "NODE_COORD_SECTION" then sections[keyword] = []
+      when "DISPLAY_DATA_SECTION" then sections[keyword] = [] if explicit
+      when "EDGE_WEIGHT_SECTION"
+        weight_count(header, where) if explicit
+        sections[keyword] = [] if explicit
+      end
+      keyword
+    end
+
+    # Reads one line of a section: a node's point, or weights.
+    def read_section_line(list, section, fields, where, line, header, limit)
+      if section == "EDGE_WEIGHT_SECTION"
+        fields.each { |field| list << weight(field, where) }
+        count = weight_count(header, where)
+        if list.size > count
+          raise Error, "#{where}: more weights than DIMENSION #{header["DIMENSION"]} " \
+                       "#{header["EDGE_WEIGHT_FORMAT"]} holds (#{count})"
+        end
+      else
+        list << tsplib_point(fields, where, line)
+        check_geo(list.last, where) if header["EDGE_WEIGHT_TYPE"] == "GEO" && section == "NODE_COORD_SECTION"
         bound = header["DIMENSION"] || limit
-        raise_too_many(name, number, points.size, header["DIMENSION"], limit) if bound && points.size > bound
+        raise_too_many(where, list.size, header["DIMENSION"], limit) if bound && list.size > bound
       end
-      raise Error, "#{name}: no NODE_COORD_SECTION" unless points
+    end
 
+    # The number of weights an EXPLICIT matrix of the header's DIMENSION
+    # and EDGE_WEIGHT_FORMAT has.
+    def weight_count(header, where)
+      n = header["DIMENSION"]
+      format = header["EDGE_WEIGHT_FORMAT"]
+      unless header["EDGE_WEIGHT_TYPE"] == "EXPLICIT"
+        raise Error, "#{where}: EDGE_WEIGHT_SECTION needs EDGE_WEIGHT_TYPE: EXPLICIT first"
+      end
+      raise Error, "#{where}: EDGE_WEIGHT_SECTION needs a DIMENSION first" unless n
+      unless TSPLIB_WEIGHT_FORMATS.include?(format)
+        raise Error, "#{where}: EDGE_WEIGHT_SECTION needs an EDGE_WEIGHT_FORMAT first (#{TSPLIB_WEIGHT_FORMATS.join(", ")})"
+      end
+
+      case format
+      when "FULL_MATRIX" then n * n
+      when "UPPER_ROW", "LOWER_ROW" then n * (n - 1) / 2
+      else n * (n + 1) / 2
+      end
+    end
+
+    # One weight of EDGE_WEIGHT_SECTION: a finite number, at least 0.
+    def weight(field, where)
+      value = coordinate(field, where)
+      raise Error, "#{where}: a weight must be a number of at least 0, got #{shown(field)}" unless value&.>=(0)
+
+      value
+    end
+
+    # The Contents of a TSPLIB file whose sections have been read.
+    def tsplib_contents(name, header, sections)
       dimension = header["DIMENSION"]
-      if dimension && points.size != dimension
-        raise Error, "#{name}: DIMENSION is #{dimension}, but NODE_COORD_SECTION has #{points.size} nodes"
+      explicit = header["EDGE_WEIGHT_TYPE"] == "EXPLICIT"
+      points = sections["NODE_COORD_SECTION"] || (sections["DISPLAY_DATA_SECTION"] if explicit)
+      raise Error, "#{name}: no NODE_COORD_SECTION" unless points || explicit
+      if points && dimension && points.size != dimension
+        section = sections["NODE_COORD_SECTION"] ? "NODE_COORD_SECTION" : "DISPLAY_DATA_SECTION"
+        raise Error, "#{name}: DIMENSION is #{dimension}, but #{section} has #{points.size} nodes"
       end
+      return Contents.new(points, header["EDGE_WEIGHT_TYPE"] == "GEO" ? :geo : nil) unless explicit
 
-      points
+      weights = sections["EDGE_WEIGHT_SECTION"]
+      raise Error, "#{name}: no EDGE_WEIGHT_SECTION" unless weights
+
+      count = weight_count(header, name)
+      raise Error, "#{name}: EDGE_WEIGHT_SECTION has #{weights.size} weights, but #{count} are needed" if weights.size < count
+
+      Contents.new(points || Array.new(dimension), weight_matrix(weights, header["EDGE_WEIGHT_FORMAT"], dimension))
+    end
+
+    # The full matrix that +values+ lay out in +format+, mirrored from a triangle.
+    def weight_matrix(values, format, n)
+      return values.each_slice(n).to_a if format == "FULL_MATRIX" && n.positive?
+
+      matrix = Array.new(n) { Array.new(n, 0.0) }
+      upper = format.start_with?("UPPER")
+      diagonal = format.end_with?("DIAG_ROW")
+      k = 0
+      n.times do |i|
+        columns = upper ? ((diagonal ? i : i + 1)...n) : (0...(diagonal ? i + 1 : i))
+        columns.each do |j|
+          matrix[i][j] = matrix[j][i] = values[k]
+          k += 1
+        end
+      end
+      matrix
     end
 
     # Reads one header line into +header+ and checks the keywords that decide
@@ -211,17 +372,23 @@ class Corvelanth
         header["DIMENSION"] = Integer(value, 10)
         raise TooManyPoints.new(where, header["DIMENSION"], limit) if limit && header["DIMENSION"] > limit
       when "EDGE_WEIGHT_TYPE"
-        unless TSPLIB_WEIGHT_TYPES.include?(value)
-          raise Error, "#{where}: EDGE_WEIGHT_TYPE #{shown(value, quoted: false)} is not supported " \
-                       "(only #{TSPLIB_WEIGHT_TYPES.join(", ")}: straight-line distances in the plane)"
-        end
-      when "NODE_COORD_TYPE"
-        unless TSPLIB_COORD_TYPES.include?(value)
-          raise Error, "#{where}: NODE_COORD_TYPE #{shown(value, quoted: false)} is not supported " \
-                       "(only #{TSPLIB_COORD_TYPES.join(", ")})"
-        end
+        header[keyword] = supported(value, TSPLIB_WEIGHT_TYPES, keyword, where,
+                                    "straight lines in the plane, geographical distances or a matrix")
+      when "EDGE_WEIGHT_FORMAT"
+        header[keyword] = value # checked by the matrix, which is all it describes
+      when "NODE_COORD_TYPE" then supported(value, TSPLIB_COORD_TYPES, keyword, where)
+      when "DISPLAY_DATA_TYPE" then supported(value, TSPLIB_DISPLAY_TYPES, keyword, where)
       end
       keyword
+    end
+
+    # The header's +value+ when +known+ includes it; else an error that
+    # names the values the reader honours.
+    def supported(value, known, keyword, where, meaning = nil)
+      return value if known.include?(value)
+
+      raise Error, "#{where}: #{keyword} #{shown(value, quoted: false)} is not supported " \
+                   "(only #{known.join(", ")}#{meaning ? ": #{meaning}" : ""})"
     end
 
     # One "id x y" node line's point.
@@ -234,10 +401,10 @@ class Corvelanth
     end
 
     # Refuses a node past DIMENSION or past the limit, whichever came first.
-    def raise_too_many(name, number, count, dimension, limit)
-      raise TooManyPoints.new("#{name}:#{number}", count, limit) if limit && count > limit
+    def raise_too_many(where, count, dimension, limit)
+      raise TooManyPoints.new(where, count, limit) if limit && count > limit
 
-      raise Error, "#{name}:#{number}: more nodes than DIMENSION (#{dimension}) says"
+      raise Error, "#{where}: more nodes than DIMENSION (#{dimension}) says"
     end
 
     # The field as a Float; nil when it is not a number as NUMBER writes one,

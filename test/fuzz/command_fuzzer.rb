@@ -47,7 +47,8 @@ ONE_LINE = /\Acorvelanth: [^\n]*\n\z/.freeze
 
 # Random cases, as plain descriptions (JSON data).
 class CaseMaker
-  BAD_WEIGHT_TYPES = %w[GEO ATT CEIL_2D EUC_3D EXPLICIT MAN_2D MAX_2D].freeze
+  # EXPLICIT stays bad here: a file of coordinates has no EDGE_WEIGHT_SECTION.
+  BAD_WEIGHT_TYPES = %w[ATT CEIL_2D EUC_3D EXPLICIT MAN_2D MAX_2D].freeze
   CSV_HEADERS = [nil, nil, nil, "x,y", "X , Y", "name,x,y", "y,x", "index,x,y", "lon,lat"].freeze
   JUNK_TOKENS = ["0", "7", "12", "-", "+", ".", "e", "E", ",", ", ", " ", "\t", "\n", "\r\n", "\r", "#", "[", "]", "{",
                  "\"", ":", "x", "y", "abc", "\xFF", "\xE9", "\x00", "\xEF\xBB\xBF", "1e400", "NaN",
@@ -63,16 +64,18 @@ class CaseMaker
     # Most cases keep to small coordinates; the rest also draw far, huge and tiny ones.
     @wild = chance(0.2)
     format = %w[csv json tsplib].sample(random: @rng)
-    robot = chance(0.25) ? [value, value] : nil
+    # A matrix file's first node is the robot, so it takes no --robot.
+    @weights = format == "tsplib" && kind == "clean" ? pick(0.8 => nil, 0.9 => "geo", 1.0 => "explicit") : nil
+    robot = chance(0.25) && @weights != "explicit" ? [value, value] : nil
     robot_texts = robot&.map { |v| number_text(v, "csv") }
     robot = robot_texts&.map { |t| quiet_float(t) }
     points, bytes = file_for(format, point_count, kind)
     options = output_options + improve_options(points.size)
     options += ["--robot", robot_texts.join(",")] if robot
     desc = { "kind" => kind, "what" => @what, "format" => format, "points" => points, "robot" => robot,
-             "options" => options, "bytes" => bytes }
+             "options" => options, "bytes" => bytes, "weights" => @weights == "geo" ? "geo" : @matrix }
     place_file(desc)
-    add_svg(desc) if chance(0.15) && desc["file"]
+    add_svg(desc) if chance(0.15) && desc["file"] && points.none?(&:nil?)
     break_options(desc) if kind == "broken" && chance(0.25)
     desc["argv"] = shuffle_options(desc["options"]) + desc.fetch("operands")
     desc["child"] = chance(CHILD_SHARE)
@@ -133,14 +136,21 @@ class CaseMaker
   # [points, bytes] of a file in +format+ with +count+ points, clean,
   # broken or mangled as +kind+ says.
   def file_for(format, count, kind)
-    texts = Array.new(count) { [number_text(value, format), number_text(value, format)] }
+    # GEO points are degrees and minutes.
+    texts = Array.new(count) do
+      next Array.new(2) { format("%.2f", (@rng.rand * 360) - 180) } if @weights == "geo"
+
+      [number_text(value, format), number_text(value, format)]
+    end
     points = texts.map { |pair| pair.map { |t| quiet_float(t) } }
     @what = "clean"
+    @matrix = nil
     bytes = case format
             when "csv" then csv_file(texts, kind == "broken")
             when "json" then json_file(texts, kind == "broken")
-            else tsplib_file(texts, kind == "broken")
+            when "tsplib" then @weights == "explicit" ? explicit_file(texts) : tsplib_file(texts, kind == "broken")
             end
+    points = Array.new(count) if @weights == "explicit" && !@display
     bytes = junk(bytes) if kind == "junk"
     [points, bytes.b]
   end
@@ -241,7 +251,7 @@ class CaseMaker
     header += keyword.("COMMENT", "café: #{texts.size} points") if chance(0.3)
     header += keyword.("TYPE", "TSP") if chance(0.5)
     header += keyword.("DIMENSION", texts.size) if chance(0.6)
-    header += keyword.("EDGE_WEIGHT_TYPE", "EUC_2D") if chance(0.6)
+    header += keyword.("EDGE_WEIGHT_TYPE", @weights == "geo" ? "GEO" : "EUC_2D") if @weights == "geo" || chance(0.6)
     header += keyword.("NODE_COORD_TYPE", "TWOD_COORDS") if chance(0.1)
     header = header.shuffle(random: @rng)
     nodes = texts.each_with_index.map do |(x, y), i|
@@ -252,6 +262,48 @@ class CaseMaker
     lines = header + ["NODE_COORD_SECTION"] + nodes + tail
     break_tsplib(lines, texts.size) if broken
     join_lines(lines, bom: chance(0.05))
+  end
+
+  # A TSPLIB file with an EXPLICIT matrix of random costs in a random
+  # layout, the numbers spread over lines, with the points as display data
+  # or without them; sets @matrix (the full matrix as read) and @display.
+  def explicit_file(texts)
+    n = texts.size
+    @matrix = Array.new(n) { Array.new(n, 0.0) }
+    costs = Array.new(n) { Array.new(n, "0") }
+    n.times do |i|
+      (i + 1...n).each do |j|
+        text = number_text(chance(0.1) ? 0.0 : @rng.rand(1000) / [1, 4, 10].sample(random: @rng).to_f, "csv")
+        costs[i][j] = costs[j][i] = text
+        @matrix[i][j] = @matrix[j][i] = quiet_float(text)
+      end
+    end
+    layout = Corvelanth::Waypoints::TSPLIB_WEIGHT_FORMATS.sample(random: @rng)
+    rows = Array.new(n) do |i|
+      columns = case layout
+                when "FULL_MATRIX" then 0...n
+                when "UPPER_ROW" then (i + 1)...n
+                when "LOWER_ROW" then 0...i
+                when "UPPER_DIAG_ROW" then i...n
+                else 0..i
+                end
+      columns.map { |j| costs[i][j] }
+    end
+    numbers = rows.flatten
+    # At most 500 to a line, which keeps lines under the reader's limit.
+    per_line = [n, 1, 7, 500].sample(random: @rng)
+    body = if per_line == n
+             rows.map { |row| row.join(" ") }
+           else
+             numbers.each_slice([per_line, 1].max).map { |slice| slice.join(" ") }
+           end
+    display = @display = chance(0.6)
+    lines = ["NAME: m#{n}", "DIMENSION: #{n}", "EDGE_WEIGHT_TYPE: EXPLICIT", "EDGE_WEIGHT_FORMAT: #{layout}"]
+    lines << "DISPLAY_DATA_TYPE: #{display ? "TWOD_DISPLAY" : "NO_DISPLAY"}" if chance(0.5)
+    lines += ["EDGE_WEIGHT_SECTION"] + body.reject(&:empty?)
+    lines += ["DISPLAY_DATA_SECTION"] + texts.each_with_index.map { |(x, y), i| "#{i + 1} #{x} #{y}" } if display
+    lines << "EOF" if chance(0.7)
+    join_lines(lines, bom: false)
   end
 
   # Breaks a TSPLIB file: a wrong DIMENSION, an unsupported type, a bad node
@@ -424,24 +476,54 @@ def expectation(desc)
 
   robot_option = desc["robot"]
   limit = robot_option ? Corvelanth::MAX_CITIES : Corvelanth::MAX_CITIES + 1
-  points = desc["kind"] == "clean" ? desc["points"] : read_as_the_command_would(desc, limit)
-  return { refused: true } if points.nil? || points.empty? || points.size > limit
+  contents = if desc["kind"] == "clean"
+               weights = desc["weights"] == "geo" ? :geo : desc["weights"]
+               Corvelanth::Waypoints::Contents.new(desc["points"], weights)
+             else
+               read_as_the_command_would(desc, limit)
+             end
+  return { refused: true } if contents.nil? || contents.points.empty? || contents.points.size > limit
 
+  weights = contents.weights
+  # A matrix has no row for a --robot point and no coordinates to draw without display data.
+  return { refused: true } if weights.is_a?(Array) && (robot_option || (desc["svg"] && contents.points.include?(nil)))
+
+  points = contents.points.each_with_index.map { |point, i| point || i }
   if robot_option
     cities, robot, numbering = points, robot_option, (0...points.size).to_a + [nil]
   else
     robot, *cities = points
     numbering = (1..cities.size).to_a + [0]
   end
-  route = Corvelanth.plan(cities, robot, improve: improve_value(desc["argv"]))
+  route = Corvelanth.plan(cities, robot, costs: model_costs(weights, cities, robot), improve: improve_value(desc["argv"]))
   { refused: false, cities: cities, robot: robot, numbering: numbering, route: route }
-rescue Corvelanth::UnreachableError
+rescue Corvelanth::UnreachableError, Corvelanth::Waypoints::Error
   { refused: true }
+rescue ArgumentError => e
+  raise unless e.message.start_with?("costs")
+
+  { refused: true }
+end
+
+# The costs plan must be given for the file's weights, in plan's node
+# order: GEO distances between the points, or the matrix with the robot's
+# row (the file's first) moved last.
+def model_costs(weights, cities, robot)
+  case weights
+  when :geo
+    nodes = cities + [robot]
+    nodes.each { |point| Corvelanth::Waypoints.check_geo(point, "--robot") }
+    nodes.map { |a| nodes.map { |b| Corvelanth::Waypoints.geo_distance(a, b) } }
+  when Array
+    order = (1...weights.size).to_a + [0]
+    order.map { |a| order.map { |b| weights[a][b] } }
+  end
 end
 
 # The points Corvelanth::Waypoints reads from a junk file, or nil when it refuses it.
 def read_as_the_command_would(desc, limit)
-  Corvelanth::Waypoints.parse(Base64.strict_decode64(desc["bytes"]), desc["format"], "junk", limit: limit)
+  Corvelanth::Waypoints.read_contents(StringIO.new(Base64.strict_decode64(desc["bytes"])), desc["format"], "junk",
+                                      limit: limit)
 rescue Corvelanth::Waypoints::Error
   nil
 end
@@ -518,9 +600,11 @@ def check_output(desc, out, expected)
     return "csv output has no header: #{out[0, 100].inspect}" unless rows.shift == "index,x,y\n"
     return "csv output has #{rows.size} rows for #{stops.size} stops" unless rows.size == stops.size
 
-    rows.zip(stops).each do |row, (index, (x, y))|
+    rows.zip(stops).each do |row, (index, point)|
       fields = row.chomp.split(",", -1)
-      good = fields.size == 3 && fields[0] == index.to_s && Float(fields[1]) == x && Float(fields[2]) == y
+      # A node without coordinates (a label) has empty x and y.
+      xy = point.is_a?(Array) ? point : ["", ""]
+      good = fields.size == 3 && fields[0] == index.to_s && fields.drop(1).map { |f| f.empty? ? f : Float(f) } == xy
       return "csv row #{row.inspect}, expected #{[index, x, y].inspect}" unless good
     end
     nil

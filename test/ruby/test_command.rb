@@ -10,6 +10,7 @@ class TestCommand < Minitest::Test
   SIX_ROWS = [FIVE_ROBOT, *FIVE_CITIES].freeze
   SIX_CSV = "x,y\n#{SIX_ROWS.map { |x, y| "#{x},#{y}" }.join("\n")}\n".freeze
   FIVE_TEXT = "#{FIVE_ROUTE_IN_FILE.join("\n")}\n".freeze
+  EXPLICIT_HEAD = "DIMENSION: 3\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: "
 
   # The command's argument list for a child process.
   def exe(*args)
@@ -95,7 +96,13 @@ class TestCommand < Minitest::Test
       ["w.tsp", "NODE_COORD_SECTION\n1 0 0\nA 1 1\n2 1 1\nEOF\n"] => /\Aw\.tsp:3: expected "id x y", got "A 1 1"\z/,
       ["w.tsp", "DIMENSION: 3\nNODE_COORD_SECTION\n1 0 0\n2 1 1\nEOF\n"] => /\Aw\.tsp: DIMENSION is 3, but NODE_COORD_SECTION has 2 nodes\z/,
       ["w.tsp", "DIMENSION: 1\nNODE_COORD_SECTION\n1 0 0\n2 1 1\nEOF\n"] => /\Aw\.tsp:4: more nodes than DIMENSION \(1\)/,
-      ["w.tsp", "EDGE_WEIGHT_TYPE : GEO\nNODE_COORD_SECTION\n1 0 0\n"] => /\Aw\.tsp:1: EDGE_WEIGHT_TYPE GEO is not supported/,
+      ["w.tsp", "EDGE_WEIGHT_TYPE : GEO\nNODE_COORD_SECTION\n1 0 0\n2 0 400\n"] => /\Aw\.tsp:4: a GEO coordinate is degrees/,
+      ["w.tsp", "DIMENSION: 2\nEDGE_WEIGHT_TYPE: EXPLICIT\nNODE_COORD_SECTION\n1 0 0\n2 1 1\n"] => /\Aw\.tsp: no EDGE_WEIGHT_SECTION\z/,
+      ["w.tsp", "#{EXPLICIT_HEAD}UPPER_ROW\nEDGE_WEIGHT_SECTION\n4 9\n"] => /\Aw\.tsp: EDGE_WEIGHT_SECTION has 2 weights, but 3 are needed\z/,
+      ["w.tsp", "#{EXPLICIT_HEAD}LOWER_ROW\nEDGE_WEIGHT_SECTION\n4 9 2 1\n"] => /\Aw\.tsp:5: more weights than DIMENSION 3 LOWER_ROW holds \(3\)\z/,
+      ["w.tsp", "#{EXPLICIT_HEAD}FULL_MATRIX\nEDGE_WEIGHT_SECTION\n0 1 2\n1 0 3\n2 4 0\n"] =>
+        /\Aw\.tsp: row 1, column 2 is 3\.0 but row 2, column 1 is 4\.0: the costs must be symmetric\z/,
+      ["w.tsp", "#{EXPLICIT_HEAD}DIAGONAL\nEDGE_WEIGHT_SECTION\n"] => /\Aw\.tsp:4: EDGE_WEIGHT_SECTION needs an EDGE_WEIGHT_FORMAT first/,
       ["w.tsp", "EDGE_WEIGHT_TYPE: EUC_3D\nNODE_COORD_SECTION\n"] => /\Aw\.tsp:1: EDGE_WEIGHT_TYPE EUC_3D is not supported/,
       ["w.tsp", "NAME: a\nEDGE_WEIGHT_TYPE: ATT\n"] => /\Aw\.tsp:2: EDGE_WEIGHT_TYPE ATT is not supported/,
       ["w.tsp", "EDGE_WEIGHT_TYPE: CEIL_2D\n"] => /\Aw\.tsp:1: EDGE_WEIGHT_TYPE CEIL_2D is not supported/,
@@ -120,8 +127,12 @@ class TestCommand < Minitest::Test
       %w[--bogus w.csv] => /\Ainvalid option: --bogus \(see --help\)\z/,
       %w[w.csv w.csv] => /\Aexpected one waypoint file, got 2 \(see --help\)\z/,
       %w[--robot 0,0 w.csv] => /\Aw\.csv: no waypoint is closer than 30000 to the robot\z/,
+      %w[--finish 1,1 m.tsp] => /\A--finish: the matrix of m\.tsp has no row for it/,
+      %w[--costs w.csv m.tsp] => /\A--costs: m\.tsp sets its own costs \(see --help\)\z/,
+      %w[--svg r.svg m.tsp] => /\A--svg: m\.tsp gives no coordinates to draw/,
     }.each do |args, message|
-      assert_refused(message, *args, files: { "w.csv" => "40000,0\n0,40000\n" })
+      assert_refused(message, *args, files: { "w.csv" => "40000,0\n0,40000\n",
+                                              "m.tsp" => "#{EXPLICIT_HEAD}UPPER_ROW\nEDGE_WEIGHT_SECTION\n4 9 2\n" })
     end
     assert_refused(/\Astandard input:202: 202 points, but at most 200 cities/, "--format", "csv", "-", stdin: lines * 1000)
   end
@@ -221,10 +232,22 @@ class TestCommand < Minitest::Test
                  [err, status.exitstatus]
   end
 
+  # Half a degree of longitude along the equator is 55.66 km, which TSPLIB
+  # rounds up to whole km after adding one; a matrix without coordinates
+  # prints empty x and y.
+  def test_tsplib_files_that_set_their_own_costs
+    geo = "EDGE_WEIGHT_TYPE: GEO\nNODE_COORD_SECTION\n1 0.00 0.00\n2 0.00 0.30\nEOF\n"
+    out, err, = command("--output", "json", "--round-trip", "g.tsp", files: { "g.tsp" => geo })
+    assert_equal [{ "order" => [0, 1, 0], "travel" => 112.0, "unplaced" => [] }, ""], [JSON.parse(out), err]
+    out, err, = command("--output", "csv", "m.tsp", files: { "m.tsp" => "#{EXPLICIT_HEAD}UPPER_ROW\nEDGE_WEIGHT_SECTION\n4 9\n2\nEOF\n" })
+    assert_equal ["index,x,y\n0,,\n1,,\n2,,\n", ""], [out, err]
+  end
+
   def test_help_shows_an_example_for_each_format
     out, _, status = command("--help")
     assert status.success?
-    %w[waypoints.csv waypoints.json NODE_COORD_SECTION --robot --improve --kicks --output --svg --format --version].each do |word|
+    %w[waypoints.csv waypoints.json NODE_COORD_SECTION EDGE_WEIGHT_SECTION GEO --robot --improve --kicks --output --svg --format
+       --version --round-trip --finish --costs --time-limit].each do |word|
       assert_includes out, word
     end
     assert_equal ["corvelanth #{File.read(File.join(ROOT, "lib", "corvelanth", "version.rb"))[/VERSION = "(.*)"/, 1]}\n", "", 0],
