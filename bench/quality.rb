@@ -9,14 +9,18 @@
 # open_route_best.txt; node 1 is the robot) or the training instances (JSON
 # files with best_known.json). THOROUGH=N sets the thorough budget in kicks
 # (1000 by default), CALLS=N the timed calls per instance and setting. The
-# baseline is loaded first and renamed, then LIB_DIR's extension defines the
-# class afresh, so both run in one process.
+# baseline (its extension, and the route.rb and plan.rb beside it) is loaded
+# first and renamed, then LIB_DIR's extension defines the class afresh, so
+# both run in one process.
 require "json"
 
 lib_dir, data_dir, baseline_dir = ARGV
 abort "usage: #{$PROGRAM_NAME} LIB_DIR DATA_DIR [BASELINE_EXT_DIR]" unless data_dir && File.directory?(data_dir)
 if baseline_dir
   require File.join(File.expand_path(baseline_dir), "Corvelanth.so")
+  # plan (which requires its Route) is Ruby code beside the extension.
+  plan_rb = File.join(File.expand_path(baseline_dir), "plan.rb")
+  require plan_rb if File.exist?(plan_rb)
   Baseline = Corvelanth
   Object.send(:remove_const, :Corvelanth)
 end

@@ -16,6 +16,7 @@
 // which city comes last are no different from any others.
 #include "route_improvement.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace corvelanth {
@@ -754,6 +755,89 @@ bool slice_over(const SearchLimits& limits) {
            std::chrono::steady_clock::now() >= limits.until;
 }
 
+// Writes into route[0..len] a greedy-edge route from the start to a virtual
+// end: the neighbour lists' edges between cities, shortest first, each taken
+// while both its nodes have fewer than two and it closes no cycle; the start's
+// path is then walked and every other path strung on from its end nearer to
+// the last node. The sort has a total order (length, then nodes), so the
+// route is the same on every machine.
+void greedy_route(Search& q, int* route) {
+    ImprovementScratch& s = q.s;
+    const int len = q.len;
+    int* from = s.edge_from;
+    int* to = s.edge_to;
+    double* length = s.edge_length;
+    int* rank = s.edge_rank;
+    int edges = 0;
+    // The virtual end heads each list: the cities' own neighbours follow it.
+    for (int a = 0; a < len; ++a) {
+        for (int k = 1; k < s.neighbour_count[a]; ++k) {
+            const int b = s.neighbours[a][k];
+            // Each edge once: from its smaller node, or from the only one that lists it.
+            if (b < a) {
+                bool listed = false;
+                for (int j = 1; j < s.neighbour_count[b]; ++j) listed = listed || s.neighbours[b][j] == a;
+                if (listed) continue;
+            }
+            from[edges] = a;
+            to[edges] = b;
+            length[edges] = s.neighbour_distance[a][k];
+            rank[edges] = edges;
+            ++edges;
+        }
+    }
+    std::sort(rank, rank + edges, [&](int e, int f) {
+        if (length[e] != length[f]) return length[e] < length[f];
+        const int e_low = from[e] < to[e] ? from[e] : to[e];
+        const int f_low = from[f] < to[f] ? from[f] : to[f];
+        if (e_low != f_low) return e_low < f_low;
+        return from[e] + to[e] < from[f] + to[f];
+    });
+    // Paths kept as each node's two mates, with union-find against cycles.
+    int* degree = s.degree;
+    int(*mate)[2] = s.child_mate;
+    int* parent = s.merge_parent;
+    for (int v = 0; v <= len; ++v) degree[v] = 0, parent[v] = v;
+    // The start's other edge is the kept one, to the end.
+    mate[0][0] = len;
+    degree[0] = 1;
+    for (int k = 0; k < edges; ++k) {
+        const int a = from[rank[k]];
+        const int b = to[rank[k]];
+        if (degree[a] == 2 || degree[b] == 2) continue;
+        const int ra = merge_root(parent, a);
+        const int rb = merge_root(parent, b);
+        if (ra == rb) continue;
+        parent[ra] = rb;
+        mate[a][degree[a]++] = b;
+        mate[b][degree[b]++] = a;
+    }
+    // Walk from the start; at each path's end jump to the nearest end of an unvisited path.
+    unsigned char* used = s.merge_mark;
+    used[len] = 1;
+    int prev = -1;
+    int at = 0;
+    for (int w = 0; w < len; ++w) {
+        route[w] = at;
+        used[at] = 1;
+        int next = -1;
+        for (int k = 0; k < degree[at]; ++k) {
+            if (mate[at][k] != prev && !used[mate[at][k]]) next = mate[at][k];
+        }
+        if (next < 0) {
+            double nearest = 0.0;
+            for (int v = 1; v < len; ++v) {
+                if (used[v] || degree[v] == 2) continue;
+                if (next < 0 || dist(q, at, v) < nearest) next = v, nearest = dist(q, at, v);
+            }
+        }
+        prev = at;
+        at = next;
+    }
+    route[len] = len;
+    for (int v = 0; v <= len; ++v) used[v] = 0;
+}
+
 }  // namespace
 
 void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, int len, bool fixed_end,
@@ -786,13 +870,33 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         scratch.position[p] = p;
         scratch.queued[p] = 0;
     }
+    std::memset(scratch.merge_mark, 0, sizeof scratch.merge_mark);
     q.cost = local_travel(q, scratch.order);
     for (int p = 0; p <= nodes; ++p) push(q, p);
     run_queue(q);
     walk_route(q, scratch.best);
     q.cost = local_travel(q, scratch.best);
+    if (!fixed_end) {
+        // A second descent, from a greedy-edge route: the searches that
+        // follow start from the shorter of the two local optima, since either
+        // start leads to the better routes on some instances.
+        const double insertion_cost = q.cost;
+        int* greedy = scratch.segment_buffer;
+        greedy_route(q, greedy);
+        load_route(q, greedy);
+        q.cost = local_travel(q, greedy);
+        for (int p = 0; p <= nodes; ++p) push(q, p);
+        run_queue(q);
+        walk_route(q, greedy);
+        q.cost = local_travel(q, greedy);
+        if (q.cost < insertion_cost) {
+            std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
+        } else {
+            q.cost = insertion_cost;
+        }
+        load_route(q, scratch.best);
+    }
     set_best_mates(scratch, q.n);
-    std::memset(scratch.merge_mark, 0, sizeof scratch.merge_mark);
 
     accept_current(q);
     st.epsilon = q.epsilon;

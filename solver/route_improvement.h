@@ -3,7 +3,9 @@
 //
 // improve_route() takes a route the pipeline built and closes it into a tour
 // through its end (a virtual one at distance 0 for an open route), with the
-// edge from the end back to the start kept. It shortens that tour with
+// edge from the end back to the start kept. An open route's search starts
+// instead from a greedy-edge route, which local search takes further than an
+// insertion route; the result is still never longer than the input. It shortens that tour with
 // chains of up to five 2-opt moves (a bounded Lin-Kernighan step) and Or-opt
 // moves of 1 to 3 cities, driven by nearest-neighbour lists and a queue of
 // nodes to look at, then repeats a kick (three consecutive segments of the
@@ -108,6 +110,12 @@ struct ImprovementScratch {
     double merge_delta[TABLE_SLOTS];
     int merge_nodes[TABLE_SLOTS];
     unsigned char merge_mark[TABLE_SLOTS];
+    // The greedy-edge start of an open route: candidate edges, each once.
+    int edge_from[TABLE_SLOTS * NEIGHBOUR_COUNT];
+    int edge_to[TABLE_SLOTS * NEIGHBOUR_COUNT];
+    double edge_length[TABLE_SLOTS * NEIGHBOUR_COUNT];
+    int edge_rank[TABLE_SLOTS * NEIGHBOUR_COUNT];  // edges in order, shortest first
+    int degree[TABLE_SLOTS];
 };
 
 // Improves route[0..len-1] in place: route[0] stays first, the route stays
