@@ -49,11 +49,17 @@ VALUE key_x = Qnil;  // "x" and "y", frozen, as Hash keys
 VALUE key_y = Qnil;
 ID id_write;
 ID id_flush;
+ID id_owned;
 ID id_report;
 ID id_thorough;
 ID id_to_f;
 ID id_x;
 ID id_y;
+// Each Ractor's locks over report writes: a weak map from a destination to
+// its Mutex, made when the Ractor first writes a report.
+rb_ractor_local_key_t report_locks_key;
+ID id_aref;
+ID id_aset;
 
 // Coordinates of one call, converted before the solver sees any of them.
 struct CallInput {
@@ -196,12 +202,45 @@ void write_text(VALUE io, VALUE text) {
     rb_funcall(io, id_write, 1, text);
 }
 
+// Writes and flushes one report; `args` is [destination, text].
+VALUE write_and_flush(VALUE args) {
+    const VALUE destination = rb_ary_entry(args, 0);
+    write_text(destination, rb_ary_entry(args, 1));
+    if (rb_respond_to(destination, id_flush)) rb_funcall(destination, id_flush, 0);
+    return Qnil;
+}
+
 // Writes a report to its destination and hands it over there: a failure
 // raises here, and output stays in order on any stream, as a write to the C
-// library's stdout with a flush did.
+// library's stdout with a flush did. Reports to one destination are written
+// one at a time, under a lock of its own: a buffered IO may split a long
+// write, and another thread's report could land inside it. A thread whose
+// write method writes a report to the same destination goes straight
+// through. The map holds destinations and locks weakly, so neither outlives
+// its use.
 void write_report(VALUE destination, VALUE text) {
-    write_text(destination, text);
-    if (rb_respond_to(destination, id_flush)) rb_funcall(destination, id_flush, 0);
+    const VALUE args = rb_ary_new_from_args(2, destination, text);
+    // A weak map cannot hold an immediate value, nor does one need a lock of its own.
+    if (RB_SPECIAL_CONST_P(destination)) {
+        write_and_flush(args);
+        return;
+    }
+    VALUE locks = rb_ractor_local_storage_value(report_locks_key);
+    if (NIL_P(locks)) {
+        const VALUE weak_map = rb_const_get(rb_const_get(rb_cObject, rb_intern("ObjectSpace")), rb_intern("WeakMap"));
+        locks = rb_class_new_instance(0, nullptr, weak_map);
+        rb_ractor_local_storage_value_set(report_locks_key, locks);
+    }
+    VALUE lock = rb_funcall(locks, id_aref, 1, destination);
+    if (NIL_P(lock)) {
+        lock = rb_mutex_new();
+        rb_funcall(locks, id_aset, 2, destination, lock);
+    }
+    if (RTEST(rb_funcall(lock, id_owned, 0))) {
+        write_and_flush(args);
+    } else {
+        rb_mutex_synchronize(lock, write_and_flush, args);
+    }
 }
 
 // The diagnostics of an outcome, as the solver's messages read.
@@ -673,11 +712,15 @@ RUBY_FUNC_EXPORTED void Init_Corvelanth(void) {
     corvelanth::simd_path();
     id_write = rb_intern("write");
     id_flush = rb_intern("flush");
+    id_owned = rb_intern("owned?");
     id_report = rb_intern("report");
     id_thorough = rb_intern("thorough");
     id_to_f = rb_intern("to_f");
     id_x = rb_intern("x");
     id_y = rb_intern("y");
+    report_locks_key = rb_ractor_local_storage_value_newkey();
+    id_aref = rb_intern("[]");
+    id_aset = rb_intern("[]=");
     key_x = rb_obj_freeze(rb_str_new_cstr("x"));
     rb_gc_register_mark_object(key_x);
     key_y = rb_obj_freeze(rb_str_new_cstr("y"));
