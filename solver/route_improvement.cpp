@@ -682,6 +682,19 @@ bool merge_into_best(Search& q, SearchState& st) {
     return true;
 }
 
+// Runs local search over every node with the deepest chains, as a start's
+// first descent does, writes the route reached into out[0..len] and keeps
+// its length, summed afresh, as the current cost.
+void descend(Search& q, int* out) {
+    for (int v = 0; v < q.n; ++v) push(q, v);
+    const int depth = q.depth;
+    q.depth = CHAIN_DEPTH;
+    run_queue(q);
+    q.depth = depth;
+    walk_route(q, out);
+    q.cost = local_travel(q, out);
+}
+
 // Loads a route from the start into the current tour and makes it the accepted one.
 void load_route(Search& q, const int* route) {
     for (int p = 0; p < q.n; ++p) {
@@ -719,15 +732,7 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     load_route(q, s.start_route);
     q.cost = st.start_cost;
     for (int k = 0; k < RESTART_KICKS; ++k) kick(q, g);
-    for (int v = 0; v < q.n; ++v) push(q, v);
-    const int depth = q.depth;
-    q.depth = CHAIN_DEPTH;
-    run_queue(q);
-    q.depth = depth;
-    int* route = s.segment_buffer;
-    walk_route(q, route);
-    q.cost = local_travel(q, route);
-    std::memcpy(s.best, route, bytes);
+    descend(q, s.best);
     st.best_cost = q.cost;
     set_best_mates(s, q.n);
     accept_current(q);
@@ -872,10 +877,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     }
     std::memset(scratch.merge_mark, 0, sizeof scratch.merge_mark);
     q.cost = local_travel(q, scratch.order);
-    for (int p = 0; p <= nodes; ++p) push(q, p);
-    run_queue(q);
-    walk_route(q, scratch.best);
-    q.cost = local_travel(q, scratch.best);
+    descend(q, scratch.best);
     if (!fixed_end) {
         // A second descent, from a greedy-edge route: the searches that
         // follow start from the shorter of the two local optima, since either
@@ -885,10 +887,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         greedy_route(q, greedy);
         load_route(q, greedy);
         q.cost = local_travel(q, greedy);
-        for (int p = 0; p <= nodes; ++p) push(q, p);
-        run_queue(q);
-        walk_route(q, greedy);
-        q.cost = local_travel(q, greedy);
+        descend(q, greedy);
         if (q.cost < insertion_cost) {
             std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
         } else {

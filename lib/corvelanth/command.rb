@@ -125,9 +125,10 @@ class Corvelanth
       cities, robot, numbering, weights = read_waypoints(path)
       finish = @options[:round_trip] ? robot : @options[:finish]
       numbering << (@options[:round_trip] ? numbering.last : nil) if finish
-      costs = plan_costs(path, weights, numbering, cities + [robot] + [finish].compact)
+      nodes = cities + [robot] + [finish].compact
+      costs = plan_costs(path, weights, numbering, nodes)
       route = plan(cities, robot, finish, costs)
-      text = route_text(route, cities + [robot] + [finish].compact, numbering, robot)
+      text = route_text(route, nodes, numbering, robot)
       if @options[:svg]
         picture = Corvelanth::SVG.draw(cities, robot, route, labels: numbering, improve: @options[:improve])
         write_svg(@options[:svg], picture)

@@ -269,9 +269,7 @@ class Corvelanth
       case keyword
       when "NODE_COORD_SECTION" then sections[keyword] = []
       when "DISPLAY_DATA_SECTION" then sections[keyword] = [] if explicit
-      when "EDGE_WEIGHT_SECTION"
-        weight_count(header, where) if explicit
-        sections[keyword] = [] if explicit
+      when "EDGE_WEIGHT_SECTION" then sections[keyword] = [] if explicit && weight_count(header, where)
       end
       keyword
     end
@@ -287,7 +285,7 @@ class Corvelanth
         end
       else
         list << tsplib_point(fields, where, line)
-        check_geo(list.last, where) if header["EDGE_WEIGHT_TYPE"] == "GEO" && section == "NODE_COORD_SECTION"
+        check_geo(list.last, where) if header["EDGE_WEIGHT_TYPE"] == "GEO"
         bound = header["DIMENSION"] || limit
         raise_too_many(where, list.size, header["DIMENSION"], limit) if bound && list.size > bound
       end
