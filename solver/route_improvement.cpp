@@ -682,13 +682,13 @@ bool merge_into_best(Search& q, SearchState& st) {
     return true;
 }
 
-// Runs local search over every node with the deepest chains, as a start's
-// first descent does, writes the route reached into out[0..len] and keeps
-// its length, summed afresh, as the current cost.
-void descend(Search& q, int* out) {
+// Runs local search over every node with chains of up to `chain_depth` 2-opt
+// moves, writes the route reached into out[0..len] and keeps its length,
+// summed afresh, as the current cost.
+void descend(Search& q, int* out, int chain_depth) {
     for (int v = 0; v < q.n; ++v) push(q, v);
     const int depth = q.depth;
-    q.depth = CHAIN_DEPTH;
+    q.depth = chain_depth;
     run_queue(q);
     q.depth = depth;
     walk_route(q, out);
@@ -732,7 +732,7 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     load_route(q, s.start_route);
     q.cost = st.start_cost;
     for (int k = 0; k < RESTART_KICKS; ++k) kick(q, g);
-    descend(q, s.best);
+    descend(q, s.best, CHAIN_DEPTH);
     st.best_cost = q.cost;
     set_best_mates(s, q.n);
     accept_current(q);
@@ -864,7 +864,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         return;
     }
 
-    // The first descent, like a fresh start's, takes the deepest chains.
+    // The search starts from a local optimum reached with the deepest chains.
     Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, CHAIN_DEPTH};
     prepare_tables(q, distance, route, fixed_end);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
@@ -877,23 +877,26 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     }
     std::memset(scratch.merge_mark, 0, sizeof scratch.merge_mark);
     q.cost = local_travel(q, scratch.order);
-    descend(q, scratch.best);
-    if (!fixed_end) {
-        // A second descent, from a greedy-edge route: the searches that
-        // follow start from the shorter of the two local optima, since either
-        // start leads to the better routes on some instances.
+    if (fixed_end) {
+        descend(q, scratch.best, CHAIN_DEPTH);
+    } else {
+        // An open route also starts from a greedy-edge route, and the search
+        // goes on from the shorter of the two local optima: either start
+        // leads to the better routes on some instances. Below a deep budget
+        // both descend with single moves first and only the shorter with
+        // chains, which keeps the second start's cost to a fraction.
+        const int first_depth = budget.kicks >= DEEP_BUDGET ? CHAIN_DEPTH : 1;
+        descend(q, scratch.best, first_depth);
         const double insertion_cost = q.cost;
         int* greedy = scratch.segment_buffer;
         greedy_route(q, greedy);
         load_route(q, greedy);
         q.cost = local_travel(q, greedy);
-        descend(q, greedy);
-        if (q.cost < insertion_cost) {
-            std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
-        } else {
-            q.cost = insertion_cost;
-        }
+        descend(q, greedy, first_depth);
+        if (q.cost < insertion_cost) std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
         load_route(q, scratch.best);
+        q.cost = local_travel(q, scratch.best);
+        if (first_depth < CHAIN_DEPTH) descend(q, scratch.best, CHAIN_DEPTH);
     }
     set_best_mates(scratch, q.n);
 
