@@ -573,15 +573,20 @@ int main(int argc, char** argv) {
                 }
                 return r;
             };
+            // The mean travel over `seeds` kick sequences, the first of which gave
+            // `first`: both searches average out one sequence's luck alike.
+            auto seed_mean = [&](bool baseline, int kicks, double first) {
+                double sum = first;
+                for (int s = 1; s < seeds; ++s) {
+                    const Run other = run_search(c, baseline, kicks,
+                                                 corvelanth::DEFAULT_IMPROVEMENT_SEED + 0x632BE59BD9B4E019ull * s);
+                    if (!baseline && !instance.training) best_seen = std::min(best_seen, other.travel);
+                    sum += other.travel;
+                }
+                return sum / seeds;
+            };
             Run b = timed(true, baseline_kicks);
-            // The baseline over the same seeds, so that both sides average out their luck alike.
-            double baseline_sum = b.travel;
-            for (int s = 1; s < seeds; ++s) {
-                baseline_sum += run_search(c, true, baseline_kicks,
-                                           corvelanth::DEFAULT_IMPROVEMENT_SEED + 0x632BE59BD9B4E019ull * s)
-                                    .travel;
-            }
-            b.travel = baseline_sum / seeds;
+            b.travel = seed_mean(true, baseline_kicks, b.travel);
             std::vector<Run> runs;
             for (int k : kick_list) {
                 Run r = timed(false, k / best_of);
@@ -592,15 +597,7 @@ int main(int argc, char** argv) {
                     r.travel = std::min(r.travel, other.travel);
                     r.seconds += other.seconds;
                 }
-                // Further seeds: the mean travel, to average out one kick sequence's luck.
-                double sum = r.travel;
-                for (int s = 1; s < seeds; ++s) {
-                    const Run other =
-                        run_search(c, false, k, corvelanth::DEFAULT_IMPROVEMENT_SEED + 0x632BE59BD9B4E019ull * s);
-                    if (!instance.training) best_seen = std::min(best_seen, other.travel);
-                    sum += other.travel;
-                }
-                r.travel = sum / seeds;
+                r.travel = seed_mean(false, k, r.travel);
                 runs.push_back(r);
             }
             if (!instance.training) {

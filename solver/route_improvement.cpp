@@ -893,9 +893,12 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         load_route(q, greedy);
         q.cost = local_travel(q, greedy);
         descend(q, greedy, first_depth);
-        if (q.cost < insertion_cost) std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
+        if (q.cost < insertion_cost) {
+            std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
+        } else {
+            q.cost = insertion_cost;
+        }
         load_route(q, scratch.best);
-        q.cost = local_travel(q, scratch.best);
         if (first_depth < CHAIN_DEPTH) descend(q, scratch.best, CHAIN_DEPTH);
     }
     set_best_mates(scratch, q.n);

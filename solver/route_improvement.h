@@ -5,9 +5,9 @@
 // through its end (a virtual one at distance 0 for an open route), with the
 // edge from the end back to the start kept. An open route's search also
 // descends from a greedy-edge route and goes on from the shorter of the two
-// local optima; the result is still never longer than the input. It
-// shortens that tour with chains of up to five 2-opt moves (a bounded Lin-Kernighan step) and Or-opt
-// moves of 1 to 3 cities, driven by nearest-neighbour lists and a queue of
+// local optima; the result is still never longer than the input. It shortens
+// that tour with chains of up to five 2-opt moves (a bounded Lin-Kernighan
+// step) and Or-opt moves of 1 to 3 cities, driven by nearest-neighbour lists and a queue of
 // nodes to look at, then repeats a kick (three consecutive segments of the
 // tour reordered, the end free to move with them) followed by local search,
 // for a fixed number of kicks. After each kick a partition crossover takes

@@ -48,7 +48,7 @@ class Corvelanth
     TSPLIB_COORD_TYPES = %w[TWOD_COORDS].freeze
     # The TSPLIB DISPLAY_DATA_TYPEs the reader honours.
     TSPLIB_DISPLAY_TYPES = %w[COORD_DISPLAY TWOD_DISPLAY NO_DISPLAY].freeze
-    # The earth's radius, in km, and pi, as TSPLIB's geographical distance takes them.
+    # The earth's radius in km, as TSPLIB's geographical distance takes it.
     GEO_RADIUS = 6378.388
     # Pi to the six places TSPLIB's geographical distance uses.
     GEO_PI = 3.141592
