@@ -55,11 +55,10 @@ ID id_thorough;
 ID id_to_f;
 ID id_x;
 ID id_y;
-// Each Ractor's locks over report writes: a weak map from a destination to
-// its Mutex, made when the Ractor first writes a report.
+// Each Ractor's locks over report writes, by destination (see write_report),
+// made when the Ractor first writes a report.
 rb_ractor_local_key_t report_locks_key;
-ID id_aref;
-ID id_aset;
+ID id_compare_by_identity;
 
 // Coordinates of one call, converted before the solver sees any of them.
 struct CallInput {
@@ -202,11 +201,30 @@ void write_text(VALUE io, VALUE text) {
     rb_funcall(io, id_write, 1, text);
 }
 
-// Writes and flushes one report; `args` is [destination, text].
+// Writes and flushes one report; `args` is [destination, text, ...].
 VALUE write_and_flush(VALUE args) {
     const VALUE destination = rb_ary_entry(args, 0);
     write_text(destination, rb_ary_entry(args, 1));
     if (rb_respond_to(destination, id_flush)) rb_funcall(destination, id_flush, 0);
+    return Qnil;
+}
+
+// Writes and flushes one report holding its destination's lock; `args` is
+// [destination, text, lock, table, entry].
+VALUE write_locked(VALUE args) {
+    return rb_mutex_synchronize(rb_ary_entry(args, 2), write_and_flush, args);
+}
+
+// Drops a writer from its destination's entry, and the entry from the table
+// once no thread writes or waits there; `args` as for write_locked.
+VALUE release_lock_entry(VALUE args) {
+    const VALUE entry = rb_ary_entry(args, 4);
+    const long writers = FIX2LONG(rb_ary_entry(entry, 1)) - 1;
+    if (writers == 0) {
+        rb_hash_delete(rb_ary_entry(args, 3), rb_ary_entry(args, 0));
+    } else {
+        rb_ary_store(entry, 1, LONG2FIX(writers));
+    }
     return Qnil;
 }
 
@@ -216,31 +234,30 @@ VALUE write_and_flush(VALUE args) {
 // one at a time, under a lock of its own: a buffered IO may split a long
 // write, and another thread's report could land inside it. A thread whose
 // write method writes a report to the same destination goes straight
-// through. The map holds destinations and locks weakly, so neither outlives
-// its use.
+// through. Each Ractor keeps the locks in a table by the destination's
+// identity, with an entry [lock, writers] only while some thread writes or
+// waits there, so the table holds no destination longer than its writes.
+// (A weak map would need no count, but weak maps crash Ractors on Ruby 3.1.)
 void write_report(VALUE destination, VALUE text) {
-    const VALUE args = rb_ary_new_from_args(2, destination, text);
-    // A weak map cannot hold an immediate value, nor does one need a lock of its own.
-    if (RB_SPECIAL_CONST_P(destination)) {
+    VALUE table = rb_ractor_local_storage_value(report_locks_key);
+    if (NIL_P(table)) {
+        table = rb_hash_new();
+        rb_funcall(table, id_compare_by_identity, 0);
+        rb_ractor_local_storage_value_set(report_locks_key, table);
+    }
+    VALUE entry = rb_hash_lookup(table, destination);
+    if (NIL_P(entry)) {
+        entry = rb_ary_new_from_args(2, rb_mutex_new(), INT2FIX(0));
+        rb_hash_aset(table, destination, entry);
+    }
+    const VALUE lock = rb_ary_entry(entry, 0);
+    const VALUE args = rb_ary_new_from_args(5, destination, text, lock, table, entry);
+    if (RTEST(rb_funcall(lock, id_owned, 0))) {
         write_and_flush(args);
         return;
     }
-    VALUE locks = rb_ractor_local_storage_value(report_locks_key);
-    if (NIL_P(locks)) {
-        const VALUE weak_map = rb_const_get(rb_const_get(rb_cObject, rb_intern("ObjectSpace")), rb_intern("WeakMap"));
-        locks = rb_class_new_instance(0, nullptr, weak_map);
-        rb_ractor_local_storage_value_set(report_locks_key, locks);
-    }
-    VALUE lock = rb_funcall(locks, id_aref, 1, destination);
-    if (NIL_P(lock)) {
-        lock = rb_mutex_new();
-        rb_funcall(locks, id_aset, 2, destination, lock);
-    }
-    if (RTEST(rb_funcall(lock, id_owned, 0))) {
-        write_and_flush(args);
-    } else {
-        rb_mutex_synchronize(lock, write_and_flush, args);
-    }
+    rb_ary_store(entry, 1, LONG2FIX(FIX2LONG(rb_ary_entry(entry, 1)) + 1));
+    rb_ensure(write_locked, args, release_lock_entry, args);
 }
 
 // The diagnostics of an outcome, as the solver's messages read.
@@ -719,8 +736,7 @@ RUBY_FUNC_EXPORTED void Init_Corvelanth(void) {
     id_x = rb_intern("x");
     id_y = rb_intern("y");
     report_locks_key = rb_ractor_local_storage_value_newkey();
-    id_aref = rb_intern("[]");
-    id_aset = rb_intern("[]=");
+    id_compare_by_identity = rb_intern("compare_by_identity");
     key_x = rb_obj_freeze(rb_str_new_cstr("x"));
     rb_gc_register_mark_object(key_x);
     key_y = rb_obj_freeze(rb_str_new_cstr("y"));

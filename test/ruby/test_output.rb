@@ -89,6 +89,42 @@ class TestOutput < Minitest::Test
     assert_equal "[20, true, 1, true]", out
   end
 
+  def test_a_destination_lock_is_let_go_after_a_failed_write_and_taken_again_inside_a_write
+    out, err, status = run_ruby(<<~RUBY)
+      require "Corvelanth"
+      cities = [[0, 0], [3, 4], [6, 0]]
+      class Flaky # fails its first write
+        attr_reader :written
+        def initialize = @calls = 0
+        def write(text)
+          @calls += 1
+          raise IOError, "full" if @calls == 1
+          @written = text.size
+        end
+      end
+      class Echo # plans a report of its own to itself from inside its first write
+        attr_reader :texts
+        def initialize = @texts = []
+        def write(text)
+          @texts << text
+          Corvelanth.solve([[1, 1], [2, 2]], [0, 0], report: self) if @texts.size == 1
+          text.size
+        end
+      end
+      flaky = Flaky.new
+      begin
+        Corvelanth.solve(cities, [0, 0], report: flaky)
+      rescue IOError
+      end
+      Thread.new { Corvelanth.solve(cities, [0, 0], report: flaky) }.join(10) or abort "stuck after a failed write"
+      echo = Echo.new
+      Thread.new { Corvelanth.solve(cities, [0, 0], report: echo) }.join(10) or abort "stuck inside a write"
+      print [flaky.written.positive?, echo.texts.size].inspect
+    RUBY
+    assert status.success?, err
+    assert_equal "[true, 2]", out
+  end
+
   def test_ractors_and_threads_solve_at_once_as_one_at_a_time
     out, err, status = run_ruby(<<~RUBY)
       require "Corvelanth"
