@@ -21,7 +21,7 @@
 
 namespace corvelanth {
 
-void (*improvement_change_hook)(const ImprovementScratch& scratch, double cost) = nullptr;
+void (*improvement_change_hook)(const ImprovementScratch& scratch, double cost, std::uint64_t tour_hash) = nullptr;
 
 namespace {
 
@@ -47,6 +47,8 @@ constexpr int DEEP_KICK_COST = 6;
 constexpr int ISLAND_KICKS = 250;
 // Kicks applied at once, without local search between them, to make a run's fresh start.
 constexpr int RESTART_KICKS = 10;
+// Seed of the node keys that hash a tour's edge set.
+constexpr std::uint64_t EDGE_KEY_SEED = 0x6A09E667F3BCC909ull;
 // Moves one local search may make per route node, a bound against cycling on
 // rounding noise; real searches use a small fraction of it.
 constexpr int MOVES_PER_NODE = 64;
@@ -88,7 +90,9 @@ struct Search {
     double cost;     // current route length, kept by adding move deltas
     int queue_head;
     int queue_size;
-    int depth;  // longest chain the local search tries
+    int depth;                    // longest chain the local search tries
+    std::uint64_t hash;           // the tour's edge set, see edge_key
+    std::uint64_t accepted_hash;  // the accepted tour's
 };
 
 // Distance between two local nodes.
@@ -118,9 +122,25 @@ inline bool adjacent(const Search& q, int a, int b) {
     return d == 1 || d == -1 || d == q.n - 1 || d == 1 - q.n;
 }
 
+// Hash term of the edge (a, b), the same both ways round. A tour's hash is
+// the xor of its edges' terms, kept up to date by every change, so the search
+// can tell in constant time that a kick's local search has led back to the
+// accepted tour. Two different tours share a hash with chance about 2^-64;
+// the search then only drops that one kick's result.
+inline std::uint64_t edge_key(const Search& q, int a, int b) {
+    return q.s.node_key[a] * q.s.node_key[b];
+}
+
+// Sets the hash from the tour as it stands.
+void rehash_tour(Search& q) {
+    std::uint64_t h = 0;
+    for (int p = 0; p < q.n; ++p) h ^= edge_key(q, q.s.order[p], q.s.order[p + 1]);
+    q.hash = h;
+}
+
 // Tells the hook, if any, about the tour just changed.
 inline void changed(const Search& q) {
-    if (improvement_change_hook) improvement_change_hook(q.s, q.cost);
+    if (improvement_change_hook) improvement_change_hook(q.s, q.cost, q.hash);
 }
 
 // Puts a node on the queue unless it is there; a virtual end, whose edges all
@@ -175,7 +195,7 @@ void reverse_path(Search& q, int from, int to) {
 // Replaces tour edges (a, b) and (c, d), where b follows a and d follows c in
 // one direction, by (a, c) and (b, d).
 void two_opt_move(Search& q, int a, int b, int c, int d) {
-    (void)d;
+    q.hash ^= edge_key(q, a, b) ^ edge_key(q, c, d) ^ edge_key(q, a, c) ^ edge_key(q, b, d);
     if (step(q, a, 1) == b) {
         reverse_path(q, b, c);
     } else {
@@ -389,8 +409,11 @@ bool try_or_opt(Search& q, int a) {
     return false;
 }
 
-// Runs local search until no queued node has an improving move, or the move bound is reached.
-void run_queue(Search& q) {
+// Runs local search until no queued node has an improving move, or the move
+// bound is reached, or, when `until_accepted`, a move leads back to the
+// accepted tour. Three kicks in four end there, and the rest of such a search
+// would only repeat the one that left that tour, as a rule with no move found.
+void run_queue(Search& q, bool until_accepted = false) {
     int moves_left = MOVES_PER_NODE * q.len;
     while (q.queue_size > 0 && moves_left > 0) {
         const int a = pop(q);
@@ -398,7 +421,9 @@ void run_queue(Search& q) {
         // the same kicks; with single 2-opt moves those go first.
         const bool moved =
             q.depth > 1 ? try_or_opt(q, a) || try_chain(q, a, q.depth) : try_chain(q, a, 1) || try_or_opt(q, a);
-        if (moved) --moves_left;
+        if (!moved) continue;
+        --moves_left;
+        if (until_accepted && q.hash == q.accepted_hash) break;
     }
     while (q.queue_size > 0) pop(q);
 }
@@ -479,6 +504,8 @@ void reorder_segments(Search& q, int start, int l1, int l2, int l3) {
         position[buffer[k]] = p;
     }
     q.cost += added - removed;
+    q.hash ^= edge_key(q, before, h1) ^ edge_key(q, t1, h2) ^ edge_key(q, t2, h3) ^ edge_key(q, t3, after) ^
+              edge_key(q, before, h3) ^ edge_key(q, t3, h2) ^ edge_key(q, t2, h1) ^ edge_key(q, t1, after);
     push(q, before), push(q, after);
     push(q, h1), push(q, t1), push(q, h2), push(q, t2), push(q, h3), push(q, t3);
     changed(q);
@@ -512,6 +539,7 @@ void kick(Search& q, Generator& g) {
 
 // Makes the current tour the one later kicks start from.
 void accept_current(Search& q) {
+    q.accepted_hash = q.hash;
     std::memcpy(q.s.accepted, q.s.order, sizeof(int) * static_cast<size_t>(q.n));
 }
 
@@ -522,6 +550,7 @@ void restore_accepted(Search& q) {
         q.s.order[p] = q.s.order[p + q.n] = node;
         q.s.position[node] = p;
     }
+    q.hash = q.accepted_hash;
 }
 
 // Writes the current route, from the start to the end, into out[0..len].
@@ -678,6 +707,7 @@ bool merge_into_best(Search& q, SearchState& st) {
         s.position[route[p]] = p;
     }
     q.cost = travel;
+    rehash_tour(q);
     changed(q);
     return true;
 }
@@ -701,6 +731,7 @@ void load_route(Search& q, const int* route) {
         q.s.order[p] = q.s.order[p + q.n] = route[p];
         q.s.position[route[p]] = p;
     }
+    rehash_tour(q);
     accept_current(q);
 }
 
@@ -742,8 +773,8 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
 // The search as the scratch's state left it.
 Search load_search(ImprovementScratch& scratch) {
     const SearchState& st = scratch.state;
-    return Search{scratch, st.len,        st.len + 1,    st.fixed_end,  st.epsilon,
-                  st.cost, st.queue_head, st.queue_size, st.chain_depth};
+    return Search{scratch,       st.len,        st.len + 1,     st.fixed_end, st.epsilon,      st.cost,
+                  st.queue_head, st.queue_size, st.chain_depth, st.tour_hash, st.accepted_hash};
 }
 
 // Stores what a slice changed of the search back into the scratch's state.
@@ -751,6 +782,8 @@ void store_search(const Search& q, SearchState& st) {
     st.cost = q.cost;
     st.queue_head = q.queue_head;
     st.queue_size = q.queue_size;
+    st.tour_hash = q.hash;
+    st.accepted_hash = q.accepted_hash;
 }
 
 // True once a limit says the slice is over.
@@ -865,7 +898,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     }
 
     // The search starts from a local optimum reached with the deepest chains.
-    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, CHAIN_DEPTH};
+    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, CHAIN_DEPTH, 0, 0};
     prepare_tables(q, distance, route, fixed_end);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
     // real gains from rounding noise and from ties between equal lengths.
@@ -876,6 +909,9 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         scratch.queued[p] = 0;
     }
     std::memset(scratch.merge_mark, 0, sizeof scratch.merge_mark);
+    Generator keys{EDGE_KEY_SEED};
+    for (int p = 0; p <= nodes; ++p) scratch.node_key[p] = next_bits(keys) | 1;
+    rehash_tour(q);
     q.cost = local_travel(q, scratch.order);
     if (fixed_end) {
         descend(q, scratch.best, CHAIN_DEPTH);
@@ -934,9 +970,13 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
         }
         ++st.kicks_done;
         kick(q, g);
-        run_queue(q);
+        run_queue(q, true);
         bool keep = false;
-        if (merge_into_best(q, st)) {
+        if (q.hash == q.accepted_hash) {
+            // Back at the accepted tour: the best route is that tour, or already
+            // took from it all a merge can.
+            q.cost = st.accepted_cost;
+        } else if (merge_into_best(q, st)) {
             keep = true;
         } else if (q.cost < st.best_cost - q.epsilon) {
             // Re-sum so drift from adding deltas never reaches the best length.

@@ -34,9 +34,9 @@ namespace corvelanth {
 
 // Nearest neighbours kept per node; fewer break down on clustered instances.
 constexpr int NEIGHBOUR_COUNT = 10;
-// Kicks per call by default: about the time today's default of 1200 plain
-// 2-opt and Or-opt kicks took (3 ms for 200 cities, pipeline included).
-constexpr int DEFAULT_KICKS = 500;
+// Kicks per call by default: about the time the previous search's 1200
+// plain 2-opt and Or-opt kicks took (3 ms for 200 cities, pipeline included).
+constexpr int DEFAULT_KICKS = 530;
 // Kicks per call for a thorough search, about six times the default's time:
 // a budget this large is spent as a sixth as many kicks with deeper moves.
 constexpr int THOROUGH_KICKS = 3000;
@@ -74,10 +74,12 @@ struct SearchState {
     int kicks_done;
     int kicks;
     std::uint64_t generator;
-    int island_kicks;   // kicks of one independent run, 0 for one run only
-    double start_cost;  // length of the first local optimum, where each run starts
-    double elite_cost;  // length of the best route of all runs, merged
-    int chain_depth;    // longest chain the local search after a kick tries
+    int island_kicks;             // kicks of one independent run, 0 for one run only
+    double start_cost;            // length of the first local optimum, where each run starts
+    double elite_cost;            // length of the best route of all runs, merged
+    int chain_depth;              // longest chain the local search after a kick tries
+    std::uint64_t tour_hash;      // hash of the current tour's edge set (edge_key)
+    std::uint64_t accepted_hash;  // the same for the accepted tour
 };
 
 // Working arrays of one improvement, reused across calls. About 350 KB: keep
@@ -116,6 +118,7 @@ struct ImprovementScratch {
     double edge_length[TABLE_SLOTS * NEIGHBOUR_COUNT];
     int edge_rank[TABLE_SLOTS * NEIGHBOUR_COUNT];  // edges in order, shortest first
     int degree[TABLE_SLOTS];
+    std::uint64_t node_key[TABLE_SLOTS];  // random odd keys whose products hash the tour's edges
 };
 
 // Improves route[0..len-1] in place: route[0] stays first, the route stays
@@ -141,9 +144,10 @@ double best_improved_route(const double (*distance)[TABLE_SLOTS], const Improvem
 double end_improvement(const double (*distance)[TABLE_SLOTS], int* route, ImprovementScratch& scratch);
 
 // Called, when set, after every change the search makes to its tour (moves
-// and kicks) with the length it keeps by adding deltas, for tests that check
-// those deltas against a fresh sum. Null by default: one test per change.
-extern void (*improvement_change_hook)(const ImprovementScratch& scratch, double cost);
+// and kicks) with the length it keeps by adding deltas and the edge-set hash
+// it keeps alike, for tests that check both against a fresh computation.
+// Null by default: one test per change.
+extern void (*improvement_change_hook)(const ImprovementScratch& scratch, double cost, std::uint64_t tour_hash);
 
 }  // namespace corvelanth
 

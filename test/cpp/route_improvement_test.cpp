@@ -128,14 +128,17 @@ TEST(RouteImprovement, DuplicatePointsTerminateAndNeverLengthen) {
 }
 
 // Checks, after every change the search makes, that its tour is still a tour
-// with the end next to the start and that the length it keeps matches a fresh sum.
+// with the end next to the start and that the length and edge-set hash it
+// keeps match a fresh computation.
 struct ChangeCheck {
     static inline int changes = 0;
     static inline int faults = 0;
-    static void check(const ImprovementScratch& s, double cost) {
+    static void check(const ImprovementScratch& s, double cost, std::uint64_t tour_hash) {
         ++changes;
-        const double travel = oracle::local_route_travel(s, oracle::current_local_route(s));
+        const std::vector<int> route = oracle::current_local_route(s);
+        const double travel = oracle::local_route_travel(s, route);
         if (!(std::fabs(travel - cost) <= 1e-9 * (1.0 + std::fabs(travel)))) ++faults;
+        if (route.empty() || oracle::local_tour_hash(s, route) != tour_hash) ++faults;
     }
 };
 

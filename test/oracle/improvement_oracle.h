@@ -5,6 +5,7 @@
 #define CORVELANTH_IMPROVEMENT_ORACLE_H
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "route_improvement.h"
@@ -40,6 +41,14 @@ inline double local_route_travel(const corvelanth::ImprovementScratch& s, const 
     double travel = 0.0;
     for (size_t p = 1; p < route.size(); ++p) travel += s.distance[route[p - 1]][route[p]];
     return travel;
+}
+
+// Hash of a route's tour (its edges and the one from the end back to the
+// start): the xor over the edges of the product of their nodes' keys.
+inline std::uint64_t local_tour_hash(const corvelanth::ImprovementScratch& s, const std::vector<int>& route) {
+    std::uint64_t hash = s.node_key[route.back()] * s.node_key[route.front()];
+    for (size_t p = 1; p < route.size(); ++p) hash ^= s.node_key[route[p - 1]] * s.node_key[route[p]];
+    return hash;
 }
 
 }  // namespace oracle
