@@ -126,7 +126,9 @@ inline bool adjacent(const Search& q, int a, int b) {
 // the xor of its edges' terms, kept up to date by every change, so the search
 // can tell in constant time that a kick's local search has led back to the
 // accepted tour. Two different tours share a hash with chance about 2^-64;
-// the search then only drops that one kick's result.
+// the search would then go on from that tour under the accepted one's
+// length, while the best route, whose length is always summed afresh, stays
+// exact.
 inline std::uint64_t edge_key(const Search& q, int a, int b) {
     return q.s.node_key[a] * q.s.node_key[b];
 }
