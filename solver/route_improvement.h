@@ -7,11 +7,13 @@
 // descends from a greedy-edge route and goes on from the shorter of the two
 // local optima; the result is still never longer than the input. It shortens
 // that tour with chains of up to five 2-opt moves (a bounded Lin-Kernighan
-// step) and Or-opt moves of 1 to 3 cities, driven by nearest-neighbour lists and a queue of
-// nodes to look at, then repeats a kick (three consecutive segments of the
-// tour reordered, the end free to move with them) followed by local search,
-// for a fixed number of kicks. After each kick a partition crossover takes
-// into the best route every piece in which the kicked tour is shorter. A
+// step) and Or-opt moves of 1 to 3 cities, driven by nearest-neighbour lists
+// and a queue of nodes to look at, then repeats a kick (three consecutive
+// segments of the tour reordered, the end free to move with them) followed by
+// local search, for a fixed number of kicks; a local search that leads back
+// to the tour the kick started from stops there. After each other kick a
+// partition crossover takes into the best route every piece in which the
+// kicked tour is shorter. A
 // budget above a few hundred kicks runs as several independent searches from
 // fresh starts, merged the same way. Everything it needs lives in a
 // caller-owned ImprovementScratch; a call allocates nothing and gives the
