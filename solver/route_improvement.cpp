@@ -29,22 +29,20 @@ namespace {
 constexpr int OR_OPT_MAX = 3;
 // 2-opt moves one Lin-Kernighan chain strings together at most.
 constexpr int CHAIN_DEPTH = 5;
-// Candidates followed at each depth of a chain, best partial gain first,
-// when no step at that depth closes with a gain.
-constexpr int CHAIN_BREADTH[CHAIN_DEPTH] = {3, 2, 1, 1, 1};
 // Longest segment a kick reorders. Lengths are drawn skewed towards short
 // segments (kick_length).
 constexpr int KICK_SEGMENT_MAX = 80;
-// A kicked route is kept as the next start when within this factor of the best.
-constexpr double ACCEPT_FACTOR = 1.004;
-// Budgets from which the local search after a kick chains up to CHAIN_DEPTH
-// 2-opt moves instead of one: such a kick costs about DEEP_KICK_COST plain
-// ones and finds far more, which pays once a search has time to go far.
-constexpr int DEEP_BUDGET = 2500;
-constexpr int DEEP_KICK_COST = 6;
+// A kicked route is kept as the next start when within this factor of the
+// best: wider for a search of one run, which has to leave a basin on its own,
+// than for one of several runs, whose fresh starts and merges do much of that.
+constexpr double ACCEPT_FACTOR_ONE_RUN = 1.01;
+constexpr double ACCEPT_FACTOR_RUNS = 1.004;
+// Budget units one kick costs: a budget counts plain 2-opt and Or-opt kicks,
+// and a kick followed by chains takes about as long as this many of them.
+constexpr int KICK_COST = 3;
 // Kicks of one independent run: a longer budget is spent as several runs,
 // each from a fresh start, whose best routes are merged.
-constexpr int ISLAND_KICKS = 250;
+constexpr int ISLAND_KICKS = 200;
 // Kicks applied at once, without local search between them, to make a run's fresh start.
 constexpr int RESTART_KICKS = 10;
 // Seed of the node keys that hash a tour's edge set.
@@ -251,18 +249,20 @@ void apply_chain(Search& q, const Chain& c, int steps, double gain) {
 // Extends the chain by its step `depth`, whose head follows t1 and whose gain
 // so far (edges out less edges in, the closing edge from t1 to head aside) is
 // `gain`; applies the first chain of at most `max_depth` steps that closes
-// shorter and returns true. A step that closes is taken before any deeper one.
+// shorter and returns true. A step that closes is taken before any deeper one,
+// and only the open step with the largest gain so far is followed deeper.
 bool extend_chain(Search& q, Chain& c, int depth, int max_depth, int head, double gain) {
     // A virtual end has no list: every edge from it costs nothing, so a chain
     // that takes one out closes with a gain at once and never gets here.
     const int* near = q.s.neighbours[head];
     const double* near_d = q.s.neighbour_distance[head];
     const int count = q.s.neighbour_count[head];
-    int links[NEIGHBOUR_COUNT + 1];
-    int tails[NEIGHBOUR_COUNT + 1];
-    int cuts[NEIGHBOUR_COUNT + 1];
-    double gains[NEIGHBOUR_COUNT + 1];
-    int open = 0;
+    // The step that does not close but leaves the largest gain so far, the
+    // first of equals: the only one the chain goes on with.
+    int next_link = -1;
+    int next_tail = -1;
+    int next_p = -1;
+    double next_gain = 0.0;
     c.head[depth] = head;
     for (int k = 0; k < count; ++k) {
         const double g = gain - near_d[k];
@@ -296,33 +296,14 @@ bool extend_chain(Search& q, Chain& c, int depth, int max_depth, int head, doubl
             apply_chain(q, c, depth + 1, closed);
             return true;
         }
-        if (depth + 1 >= max_depth) continue;
-        if (p < 0) p = virtual_position(q, c, 0, link);
-        // Kept in order of the gain so far, largest first: the breadth limit
-        // then follows the most promising steps.
-        int at = open++;
-        while (at > 0 && gains[at - 1] < g2) {
-            links[at] = links[at - 1];
-            tails[at] = tails[at - 1];
-            cuts[at] = cuts[at - 1];
-            gains[at] = gains[at - 1];
-            --at;
-        }
-        links[at] = link;
-        tails[at] = tail;
-        cuts[at] = p - 1;
-        gains[at] = g2;
+        if (next_link < 0 || g2 > next_gain) next_link = link, next_tail = tail, next_p = p, next_gain = g2;
     }
-    if (depth + 1 >= max_depth) return false;
-    const int breadth = open < CHAIN_BREADTH[depth] ? open : CHAIN_BREADTH[depth];
-    for (int k = 0; k < breadth; ++k) {
-        c.head[depth] = head;
-        c.cut[depth] = cuts[k];
-        c.link[depth] = links[k];
-        c.tail[depth] = tails[k];
-        if (extend_chain(q, c, depth + 1, max_depth, tails[k], gains[k])) return true;
-    }
-    return false;
+    if (next_link < 0 || depth + 1 >= max_depth) return false;
+    if (next_p < 0) next_p = virtual_position(q, c, 0, next_link);
+    c.cut[depth] = next_p - 1;
+    c.link[depth] = next_link;
+    c.tail[depth] = next_tail;
+    return extend_chain(q, c, depth + 1, max_depth, next_tail, next_gain);
 }
 
 // Tries the chains of at most `max_depth` steps that start by taking out an edge at t1.
@@ -419,8 +400,8 @@ void run_queue(Search& q, bool until_accepted = false) {
     int moves_left = MOVES_PER_NODE * q.len;
     while (q.queue_size > 0 && moves_left > 0) {
         const int a = pop(q);
-        // With deep chains Or-opt goes first, which leads to shorter routes for
-        // the same kicks; with single 2-opt moves those go first.
+        // With chains Or-opt goes first, which leads to shorter routes for the
+        // same kicks; the single 2-opt moves of a start's first descent go first.
         const bool moved =
             q.depth > 1 ? try_or_opt(q, a) || try_chain(q, a, q.depth) : try_chain(q, a, 1) || try_or_opt(q, a);
         if (!moved) continue;
@@ -775,8 +756,8 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
 // The search as the scratch's state left it.
 Search load_search(ImprovementScratch& scratch) {
     const SearchState& st = scratch.state;
-    return Search{scratch,       st.len,        st.len + 1,     st.fixed_end, st.epsilon,      st.cost,
-                  st.queue_head, st.queue_size, st.chain_depth, st.tour_hash, st.accepted_hash};
+    return Search{scratch,       st.len,        st.len + 1,  st.fixed_end, st.epsilon,      st.cost,
+                  st.queue_head, st.queue_size, CHAIN_DEPTH, st.tour_hash, st.accepted_hash};
 }
 
 // Stores what a slice changed of the search back into the scratch's state.
@@ -920,24 +901,23 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     } else {
         // An open route also starts from a greedy-edge route, and the search
         // goes on from the shorter of the two local optima: either start
-        // leads to the better routes on some instances. Below a deep budget
-        // both descend with single moves first and only the shorter with
-        // chains, which keeps the second start's cost to a fraction.
-        const int first_depth = budget.kicks >= DEEP_BUDGET ? CHAIN_DEPTH : 1;
-        descend(q, scratch.best, first_depth);
+        // leads to the better routes on some instances. Both descend with
+        // single moves first and only the shorter with chains, which keeps
+        // the second start's cost to a fraction.
+        descend(q, scratch.best, 1);
         const double insertion_cost = q.cost;
         int* greedy = scratch.segment_buffer;
         greedy_route(q, greedy);
         load_route(q, greedy);
         q.cost = local_travel(q, greedy);
-        descend(q, greedy, first_depth);
+        descend(q, greedy, 1);
         if (q.cost < insertion_cost) {
             std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
         } else {
             q.cost = insertion_cost;
         }
         load_route(q, scratch.best);
-        if (first_depth < CHAIN_DEPTH) descend(q, scratch.best, CHAIN_DEPTH);
+        descend(q, scratch.best, CHAIN_DEPTH);
     }
     set_best_mates(scratch, q.n);
 
@@ -949,10 +929,8 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     st.elite_cost = q.cost;
     std::memcpy(scratch.start_route, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
     std::memcpy(scratch.elite, scratch.best, sizeof(int) * static_cast<size_t>(q.n));
-    // A large budget buys fewer kicks with deep chains, for about the same time.
-    const bool deep = budget.kicks >= DEEP_BUDGET;
-    st.chain_depth = deep ? CHAIN_DEPTH : 1;
-    st.kicks = deep ? budget.kicks / DEEP_KICK_COST : budget.kicks;
+    // Any budget above nothing buys at least one kick.
+    st.kicks = budget.kicks / KICK_COST + (budget.kicks > 0 && budget.kicks % KICK_COST != 0 ? 1 : 0);
     st.island_kicks = st.kicks > ISLAND_KICKS ? ISLAND_KICKS : 0;
     store_search(q, st);
     // Kicks need three segments and a fourth cut away from the kept edge.
@@ -964,6 +942,7 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
     if (st.len < 0 || st.kicks_done >= st.kicks) return true;
     Search q = load_search(scratch);
     Generator g{st.generator};
+    const double accept_factor = st.island_kicks > 0 ? ACCEPT_FACTOR_RUNS : ACCEPT_FACTOR_ONE_RUN;
     bool done = false;
     while (!slice_over(limits)) {
         if (st.kicks_done >= st.kicks) {
@@ -992,7 +971,7 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
                 keep = true;
             }
         }
-        if (keep || q.cost < st.best_cost * ACCEPT_FACTOR) {
+        if (keep || q.cost < st.best_cost * accept_factor) {
             st.accepted_cost = q.cost;
             accept_current(q);
         } else {

@@ -161,8 +161,8 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
         for (int k = 0; k < n; ++k) route[k] = (k * 7) % n;
         const bool fixed_end = variant >= 3;
         std::vector<int> out(n);
-        // 600 kicks: independent runs, their fresh starts and merges, and a remainder.
-        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {600, 42u + variant}, scratch());
+        // A budget of several independent runs, their fresh starts and merges, and a remainder.
+        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {1400, 42u + variant}, scratch());
         corvelanth::run_improvement(scratch(), {});
         corvelanth::end_improvement(table->d, out.data(), scratch());
         EXPECT_EQ(out[0], route[0]);
