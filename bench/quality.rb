@@ -8,10 +8,10 @@
 # DATA_DIR is either the public instances (TSPLIB files with
 # open_route_best.txt; node 1 is the robot) or the training instances (JSON
 # files with best_known.json). THOROUGH=N sets the thorough budget in kicks
-# (1000 by default), CALLS=N the timed calls per instance and setting. The
-# baseline (its extension, and the route.rb and plan.rb beside it) is loaded
-# first and renamed, then LIB_DIR's extension defines the class afresh, so
-# both run in one process.
+# (improve: :thorough by default), CALLS=N the timed calls per instance and
+# setting. The baseline (its extension, and the route.rb and plan.rb beside
+# it) is loaded first and renamed, then LIB_DIR's extension defines the class
+# afresh, so both run in one process.
 require "json"
 
 lib_dir, data_dir, baseline_dir = ARGV
@@ -27,7 +27,7 @@ end
 $LOAD_PATH.unshift(File.expand_path(lib_dir))
 require "corvelanth"
 
-THOROUGH = Integer(ENV.fetch("THOROUGH", "1000"))
+THOROUGH = ENV["THOROUGH"] ? Integer(ENV["THOROUGH"]) : :thorough
 CALLS = Integer(ENV.fetch("CALLS", "5"))
 
 def now = Process.clock_gettime(Process::CLOCK_MONOTONIC)
@@ -62,7 +62,7 @@ settings = []
 settings << ["baseline default", Baseline, true] if baseline_dir
 settings << ["fixed pipeline", Corvelanth, false]
 settings << ["default", Corvelanth, true]
-settings << ["thorough (#{THOROUGH} kicks)", Corvelanth, THOROUGH]
+settings << [THOROUGH == :thorough ? "thorough" : "thorough (#{THOROUGH} kicks)", Corvelanth, THOROUGH]
 
 rows = instances(data_dir).map do |name, cities, robot, best|
   [name, cities.size, settings.map { |_label, solver, improve| measure(solver, cities, robot, best, improve) }]
