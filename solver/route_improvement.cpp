@@ -88,7 +88,6 @@ struct Search {
     double cost;     // current route length, kept by adding move deltas
     int queue_head;
     int queue_size;
-    int depth;                    // longest chain the local search tries
     std::uint64_t hash;           // the tour's edge set, see edge_key
     std::uint64_t accepted_hash;  // the accepted tour's
 };
@@ -392,18 +391,19 @@ bool try_or_opt(Search& q, int a) {
     return false;
 }
 
-// Runs local search until no queued node has an improving move, or the move
-// bound is reached, or, when `until_accepted`, a move leads back to the
-// accepted tour. Three kicks in four end there, and the rest of such a search
-// would only repeat the one that left that tour, as a rule with no move found.
-void run_queue(Search& q, bool until_accepted = false) {
+// Runs local search with chains of up to `chain_depth` 2-opt moves until no
+// queued node has an improving move, or the move bound is reached, or, when
+// `until_accepted`, a move leads back to the accepted tour. Three kicks in
+// four end there, and the rest of such a search would only repeat the one
+// that left that tour, as a rule with no move found.
+void run_queue(Search& q, int chain_depth, bool until_accepted) {
     int moves_left = MOVES_PER_NODE * q.len;
     while (q.queue_size > 0 && moves_left > 0) {
         const int a = pop(q);
         // With chains Or-opt goes first, which leads to shorter routes for the
         // same kicks; the single 2-opt moves of a start's first descent go first.
         const bool moved =
-            q.depth > 1 ? try_or_opt(q, a) || try_chain(q, a, q.depth) : try_chain(q, a, 1) || try_or_opt(q, a);
+            chain_depth > 1 ? try_or_opt(q, a) || try_chain(q, a, chain_depth) : try_chain(q, a, 1) || try_or_opt(q, a);
         if (!moved) continue;
         --moves_left;
         if (until_accepted && q.hash == q.accepted_hash) break;
@@ -700,10 +700,7 @@ bool merge_into_best(Search& q, SearchState& st) {
 // summed afresh, as the current cost.
 void descend(Search& q, int* out, int chain_depth) {
     for (int v = 0; v < q.n; ++v) push(q, v);
-    const int depth = q.depth;
-    q.depth = chain_depth;
-    run_queue(q);
-    q.depth = depth;
+    run_queue(q, chain_depth, false);
     walk_route(q, out);
     q.cost = local_travel(q, out);
 }
@@ -756,8 +753,8 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
 // The search as the scratch's state left it.
 Search load_search(ImprovementScratch& scratch) {
     const SearchState& st = scratch.state;
-    return Search{scratch,       st.len,        st.len + 1,  st.fixed_end, st.epsilon,      st.cost,
-                  st.queue_head, st.queue_size, CHAIN_DEPTH, st.tour_hash, st.accepted_hash};
+    return Search{scratch, st.len,        st.len + 1,    st.fixed_end, st.epsilon,
+                  st.cost, st.queue_head, st.queue_size, st.tour_hash, st.accepted_hash};
 }
 
 // Stores what a slice changed of the search back into the scratch's state.
@@ -881,7 +878,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     }
 
     // The search starts from a local optimum reached with the deepest chains.
-    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, CHAIN_DEPTH, 0, 0};
+    Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, 0, 0};
     prepare_tables(q, distance, route, fixed_end);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
     // real gains from rounding noise and from ties between equal lengths.
@@ -951,7 +948,7 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
         }
         ++st.kicks_done;
         kick(q, g);
-        run_queue(q, true);
+        run_queue(q, CHAIN_DEPTH, true);
         bool keep = false;
         if (q.hash == q.accepted_hash) {
             // Back at the accepted tour: the best route is that tour, or already
