@@ -21,8 +21,6 @@
 
 namespace corvelanth {
 
-void (*improvement_change_hook)(const ImprovementScratch& scratch, double cost, std::uint64_t tour_hash) = nullptr;
-
 namespace {
 
 // Longest segment an Or-opt move carries.
@@ -139,7 +137,7 @@ void rehash_tour(Search& q) {
 
 // Tells the hook, if any, about the tour just changed.
 inline void changed(const Search& q) {
-    if (improvement_change_hook) improvement_change_hook(q.s, q.cost, q.hash);
+    if (q.s.state.change_hook) q.s.state.change_hook(q.s, q.cost, q.hash);
 }
 
 // Puts a node on the queue unless it is there; a virtual end, whose edges all
@@ -863,6 +861,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     SearchState& st = scratch.state;
     st.route_len = len;
     st.fixed_end = fixed_end;
+    st.change_hook = budget.change_hook;
     st.input_travel = route_travel(distance, route, len);
     st.kicks_done = 0;
     st.kicks = budget.kicks;

@@ -45,11 +45,19 @@ constexpr int THOROUGH_KICKS = 3600;
 // Seed of the kick generator by default.
 constexpr std::uint64_t DEFAULT_IMPROVEMENT_SEED = 0x2545F4914F6CDD1Dull;
 
+struct ImprovementScratch;
+
+// Called after every change the search makes to its tour (moves and kicks)
+// with the length it keeps by adding deltas and the edge-set hash it keeps
+// alike, for tests that check both against a fresh computation.
+using ChangeHook = void (*)(const ImprovementScratch& scratch, double cost, std::uint64_t tour_hash);
+
 // How much work a call does: a count of plain kicks, never wall time. Each
 // kick the search makes, with its chains, counts as a few of them.
 struct ImprovementBudget {
     int kicks = DEFAULT_KICKS;
     std::uint64_t seed = DEFAULT_IMPROVEMENT_SEED;
+    ChangeHook change_hook = nullptr;  // for tests: null in real searches
 };
 
 // What may end a slice of the search before its budget is spent. Both are
@@ -82,6 +90,7 @@ struct SearchState {
     double elite_cost;            // length of the best route of all runs, merged
     std::uint64_t tour_hash;      // hash of the current tour's edge set (edge_key)
     std::uint64_t accepted_hash;  // the same for the accepted tour
+    ChangeHook change_hook;       // the budget's, null but in tests
 };
 
 // Working arrays of one improvement, reused across calls. About 350 KB: keep
@@ -144,12 +153,6 @@ double best_improved_route(const double (*distance)[TABLE_SLOTS], const Improvem
 // Puts the shortest route seen into route[] if it is strictly shorter than
 // the input, which is there otherwise; returns the travel of what is there.
 double end_improvement(const double (*distance)[TABLE_SLOTS], int* route, ImprovementScratch& scratch);
-
-// Called, when set, after every change the search makes to its tour (moves
-// and kicks) with the length it keeps by adding deltas and the edge-set hash
-// it keeps alike, for tests that check both against a fresh computation.
-// Null by default: one test per change.
-extern void (*improvement_change_hook)(const ImprovementScratch& scratch, double cost, std::uint64_t tour_hash);
 
 }  // namespace corvelanth
 

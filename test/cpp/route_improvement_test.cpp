@@ -145,7 +145,6 @@ struct ChangeCheck {
 TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
     // Euclidean floats, an integer grid with ties and duplicates, and
     // Manhattan costs; open and with a fixed finish.
-    corvelanth::improvement_change_hook = ChangeCheck::check;
     for (int variant = 0; variant < 6; ++variant) {
         const int n = 40 + 30 * variant;
         const auto points = random_points(n, variant % 3 == 1 ? 30 : 1000, 100 + variant);
@@ -162,7 +161,8 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
         const bool fixed_end = variant >= 3;
         std::vector<int> out(n);
         // A budget of several independent runs, their fresh starts and merges, and a remainder.
-        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {1400, 42u + variant}, scratch());
+        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {1400, 42u + variant, ChangeCheck::check},
+                                      scratch());
         corvelanth::run_improvement(scratch(), {});
         corvelanth::end_improvement(table->d, out.data(), scratch());
         EXPECT_EQ(out[0], route[0]);
@@ -174,7 +174,6 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
         std::sort(b.begin(), b.end());
         EXPECT_EQ(a, b);
     }
-    corvelanth::improvement_change_hook = nullptr;
     EXPECT_GT(ChangeCheck::changes, 1000);
     EXPECT_EQ(ChangeCheck::faults, 0);
 }
