@@ -771,12 +771,14 @@ bool slice_over(const SearchLimits& limits) {
            std::chrono::steady_clock::now() >= limits.until;
 }
 
-// Writes into route[0..len] a greedy-edge route from the start to a virtual
-// end: the neighbour lists' edges between cities, shortest first, each taken
-// while both its nodes have fewer than two and it closes no cycle; the start's
-// path is then walked and every other path strung on from its end nearer to
-// the last node. The sort has a total order (length, then nodes), so the
-// route is the same on every machine.
+// Writes into route[0..len] a greedy-edge route from the start to the end:
+// the kept edge between the two, then the neighbour lists' edges, shortest
+// first, each taken while both its nodes have fewer than two and it closes no
+// cycle. The start's path is walked away from the end and every other path
+// strung on from its end nearer to the last node; a fixed end's own path comes
+// last, into the end, and a virtual end takes no edge but the kept one. The
+// sort has a total order (length, then nodes), so the route is the same on
+// every machine.
 void greedy_route(Search& q, int* route) {
     ImprovementScratch& s = q.s;
     const int len = q.len;
@@ -785,15 +787,18 @@ void greedy_route(Search& q, int* route) {
     double* length = s.edge_length;
     int* rank = s.edge_rank;
     int edges = 0;
-    // The virtual end heads each list: the cities' own neighbours follow it.
-    for (int a = 0; a < len; ++a) {
-        for (int k = 1; k < s.neighbour_count[a]; ++k) {
+    // A virtual end heads each city's list and has none of its own.
+    const int first = q.fixed_end ? 0 : 1;
+    const int listed = q.fixed_end ? len + 1 : len;
+    for (int a = 0; a < listed; ++a) {
+        for (int k = first; k < s.neighbour_count[a]; ++k) {
             const int b = s.neighbours[a][k];
+            if (kept_edge(q, a, b)) continue;
             // Each edge once: from its smaller node, or from the only one that lists it.
             if (b < a) {
-                bool listed = false;
-                for (int j = 1; j < s.neighbour_count[b]; ++j) listed = listed || s.neighbours[b][j] == a;
-                if (listed) continue;
+                bool mutual = false;
+                for (int j = first; j < s.neighbour_count[b]; ++j) mutual = mutual || s.neighbours[b][j] == a;
+                if (mutual) continue;
             }
             from[edges] = a;
             to[edges] = b;
@@ -814,9 +819,10 @@ void greedy_route(Search& q, int* route) {
     int(*mate)[2] = s.child_mate;
     int* parent = s.merge_parent;
     for (int v = 0; v <= len; ++v) degree[v] = 0, parent[v] = v;
-    // The start's other edge is the kept one, to the end.
     mate[0][0] = len;
-    degree[0] = 1;
+    mate[len][0] = 0;
+    degree[0] = degree[len] = 1;
+    merge_join(parent, 0, len);
     for (int k = 0; k < edges; ++k) {
         const int a = from[rank[k]];
         const int b = to[rank[k]];
@@ -828,12 +834,28 @@ void greedy_route(Search& q, int* route) {
         mate[a][degree[a]++] = b;
         mate[b][degree[b]++] = a;
     }
-    // Walk from the start; at each path's end jump to the nearest end of an unvisited path.
+    // The end's own path goes at the back, read from the end, and out of the
+    // walk; it cannot reach the start, which the kept edge already joins.
     unsigned char* used = s.merge_mark;
     used[len] = 1;
-    int prev = -1;
-    int at = 0;
-    for (int w = 0; w < len; ++w) {
+    route[len] = len;
+    int walked = len;  // route[walked..len] is placed
+    int prev = len;
+    int at = degree[len] == 2 ? mate[len][1] : -1;
+    while (at >= 0) {
+        route[--walked] = at;
+        used[at] = 1;
+        int next = -1;
+        for (int k = 0; k < degree[at]; ++k) {
+            if (mate[at][k] != prev) next = mate[at][k];
+        }
+        prev = at;
+        at = next;
+    }
+    // Walk from the start; at each path's end jump to the nearest end of an unvisited path.
+    prev = -1;
+    at = 0;
+    for (int w = 0; w < walked; ++w) {
         route[w] = at;
         used[at] = 1;
         int next = -1;
@@ -850,7 +872,6 @@ void greedy_route(Search& q, int* route) {
         prev = at;
         at = next;
     }
-    route[len] = len;
     for (int v = 0; v <= len; ++v) used[v] = 0;
 }
 
@@ -892,14 +913,17 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     for (int p = 0; p <= nodes; ++p) scratch.node_key[p] = next_bits(keys) | 1;
     rehash_tour(q);
     q.cost = local_travel(q, scratch.order);
-    if (fixed_end) {
+    if (fixed_end && !(q.s.distance[0][nodes] > 0.0)) {
+        // A route back to where it began keeps to the pipeline's start: a
+        // greedy-edge start there leads to longer routes as often as shorter.
         descend(q, scratch.best, CHAIN_DEPTH);
     } else {
-        // An open route also starts from a greedy-edge route, and the search
-        // goes on from the shorter of the two local optima: either start
-        // leads to the better routes on some instances. Both descend with
-        // single moves first and only the shorter with chains, which keeps
-        // the second start's cost to a fraction.
+        // An open route, or one to a finish elsewhere, also starts from a
+        // greedy-edge route, and the search goes on from the shorter of the
+        // two local optima: either start leads to the better routes on some
+        // instances. Both descend with single moves first and only the
+        // shorter with chains, which keeps the second start's cost to a
+        // fraction.
         descend(q, scratch.best, 1);
         const double insertion_cost = q.cost;
         int* greedy = scratch.segment_buffer;

@@ -3,21 +3,22 @@
 //
 // improve_route() takes a route the pipeline built and closes it into a tour
 // through its end (a virtual one at distance 0 for an open route), with the
-// edge from the end back to the start kept. An open route's search also
-// descends from a greedy-edge route and goes on from the shorter of the two
-// local optima; the result is still never longer than the input. It shortens
-// that tour with chains of up to five 2-opt moves (a bounded Lin-Kernighan
-// step that follows only its most promising open step) and Or-opt moves of 1
-// to 3 cities, driven by nearest-neighbour lists and a queue of nodes to look
-// at, then repeats a kick (three consecutive segments of the tour reordered,
-// the end free to move with them) followed by local search, for a fixed
-// number of kicks; a local search that leads back to the tour the kick
-// started from stops there. After each other kick a partition crossover takes
-// into the best route every piece in which the kicked tour is shorter. A
-// budget above a few hundred kicks runs as several independent searches from
-// fresh starts, merged the same way. Everything it needs lives in a
-// caller-owned ImprovementScratch; a call allocates nothing and gives the
-// same route for the same input and budget on every machine.
+// edge from the end back to the start kept. The search of an open route, or of
+// one to a finish away from its start, also descends from a greedy-edge route
+// and goes on from the shorter of the two local optima; the result is still
+// never longer than the input. It shortens that tour with chains of up to five
+// 2-opt moves (a bounded Lin-Kernighan step that follows only its most
+// promising open step) and Or-opt moves of 1 to 3 cities, driven by
+// nearest-neighbour lists and a queue of nodes to look at, then repeats a kick
+// (three consecutive segments of the tour reordered, the end free to move with
+// them) followed by local search, for a fixed number of kicks; a local search
+// that leads back to the tour the kick started from stops there. After each
+// other kick a partition crossover takes into the best route every piece in
+// which the kicked tour is shorter. A budget above a few hundred kicks runs as
+// several independent searches from fresh starts, merged the same way.
+// Everything it needs lives in a caller-owned ImprovementScratch; a call
+// allocates nothing and gives the same route for the same input and budget on
+// every machine.
 //
 // A caller that must be able to stop the search, or hear from it while it
 // runs, drives it in slices instead: begin_improvement(), then
@@ -123,11 +124,11 @@ struct ImprovementScratch {
     double merge_delta[TABLE_SLOTS];
     int merge_nodes[TABLE_SLOTS];
     unsigned char merge_mark[TABLE_SLOTS];
-    // The greedy-edge start of an open route: candidate edges, each once.
-    int edge_from[TABLE_SLOTS * NEIGHBOUR_COUNT];
-    int edge_to[TABLE_SLOTS * NEIGHBOUR_COUNT];
-    double edge_length[TABLE_SLOTS * NEIGHBOUR_COUNT];
-    int edge_rank[TABLE_SLOTS * NEIGHBOUR_COUNT];  // edges in order, shortest first
+    // The greedy-edge start: candidate edges, each once, at most one per list entry.
+    int edge_from[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];
+    int edge_to[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];
+    double edge_length[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];
+    int edge_rank[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];  // edges in order, shortest first
     int degree[TABLE_SLOTS];
     std::uint64_t node_key[TABLE_SLOTS];  // random odd keys whose products hash the tour's edges
 };
