@@ -166,10 +166,13 @@ std::vector<Instance> load_training(const std::string& dir) {
             const Json* e = entry.get(keys[m]);
             if (e) {
                 instance.best_known[m] = e->get("length")->num;
-                const auto& order = e->get("order")->items;
-                // The last city: before the finish in the fixed-end modes.
-                const size_t last = m == 1 || m == 2 ? order.size() - 2 : order.size() - 1;
-                instance.best_end[m] = static_cast<int>(order[last].num);
+                // The last city: before the finish in the fixed-end modes;
+                // unknown when the entry gives no order.
+                const Json* order = e->get("order");
+                const size_t from_back = m == 1 || m == 2 ? 2 : 1;
+                if (order && order->items.size() >= from_back) {
+                    instance.best_end[m] = static_cast<int>(order->items[order->items.size() - from_back].num);
+                }
             }
         }
         if (const Json* f = entry.get("fixed_finish")) {
