@@ -771,6 +771,15 @@ bool slice_over(const SearchLimits& limits) {
            std::chrono::steady_clock::now() >= limits.until;
 }
 
+// The mate of `at` on its greedy path other than `prev`, or -1 at the path's end.
+inline int path_step(const int (*mate)[2], const int* degree, int at, int prev) {
+    int next = -1;
+    for (int k = 0; k < degree[at]; ++k) {
+        if (mate[at][k] != prev) next = mate[at][k];
+    }
+    return next;
+}
+
 // Writes into route[0..len] a greedy-edge route from the start to the end:
 // the kept edge between the two, then the neighbour lists' edges, shortest
 // first, each taken while both its nodes have fewer than two and it closes no
@@ -840,28 +849,21 @@ void greedy_route(Search& q, int* route) {
     used[len] = 1;
     route[len] = len;
     int walked = len;  // route[walked..len] is placed
-    int prev = len;
-    int at = degree[len] == 2 ? mate[len][1] : -1;
-    while (at >= 0) {
+    for (int prev = len, at = path_step(mate, degree, len, 0); at >= 0;) {
         route[--walked] = at;
         used[at] = 1;
-        int next = -1;
-        for (int k = 0; k < degree[at]; ++k) {
-            if (mate[at][k] != prev) next = mate[at][k];
-        }
+        const int next = path_step(mate, degree, at, prev);
         prev = at;
         at = next;
     }
-    // Walk from the start; at each path's end jump to the nearest end of an unvisited path.
-    prev = -1;
-    at = 0;
+    // Walk from the start away from the end; at each path's end jump to the
+    // nearest end of an unvisited path.
+    int prev = len;
+    int at = 0;
     for (int w = 0; w < walked; ++w) {
         route[w] = at;
         used[at] = 1;
-        int next = -1;
-        for (int k = 0; k < degree[at]; ++k) {
-            if (mate[at][k] != prev && !used[mate[at][k]]) next = mate[at][k];
-        }
+        int next = path_step(mate, degree, at, prev);
         if (next < 0) {
             double nearest = 0.0;
             for (int v = 1; v < len; ++v) {
@@ -913,7 +915,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     for (int p = 0; p <= nodes; ++p) scratch.node_key[p] = next_bits(keys) | 1;
     rehash_tour(q);
     q.cost = local_travel(q, scratch.order);
-    if (fixed_end && !(q.s.distance[0][nodes] > 0.0)) {
+    if (fixed_end && !(dist(q, 0, nodes) > 0.0)) {
         // A route back to where it began keeps to the pipeline's start: a
         // greedy-edge start there leads to longer routes as often as shorter.
         descend(q, scratch.best, CHAIN_DEPTH);
