@@ -296,7 +296,8 @@ struct Case {
     int start[TABLE_SLOTS];
     std::unique_ptr<TableBox> box = std::make_unique<TableBox>();
     Table& distance() const { return box->d; }
-    double reference = 0;  // best known or best seen
+    double reference = 0;       // best known or best seen
+    std::vector<Point> places;  // of the table's nodes, for straight-line tables only
 };
 
 // Shortest paths around walls: the cities on a 200 x 200 grid of cells with
@@ -392,7 +393,9 @@ void build_case(const Instance& instance, int mode, Case& c) {
             c.distance()[fi][fi] = 0;
             c.start[c.len++] = fi;
             c.fixed_end = true;
+            nodes.push_back(f);
         }
+        c.places = nodes;
     } else {
         if (mode == 3) {
             for (int a = 0; a <= count; ++a) {
@@ -445,7 +448,8 @@ Run run_search(const Case& c, bool baseline, int kicks, std::uint64_t seed) {
         baseline_search::run_improvement(*old_scratch, {});
         travel = baseline_search::end_improvement(c.distance(), route, *old_scratch);
     } else {
-        corvelanth::begin_improvement(c.distance(), route, c.len, c.fixed_end, {kicks, seed}, *scratch);
+        corvelanth::begin_improvement(c.distance(), route, c.len, c.fixed_end, {kicks, seed}, *scratch,
+                                      c.places.empty() ? nullptr : c.places.data());
         corvelanth::run_improvement(*scratch, {});
         travel = corvelanth::end_improvement(c.distance(), route, *scratch);
     }

@@ -23,6 +23,9 @@ namespace corvelanth {
 
 namespace {
 
+// Nearest neighbours of each quadrant around a node that head its chain list,
+// when the search knows the places.
+constexpr int QUADRANT_NEIGHBOURS = 2;
 // Longest segment an Or-opt move carries.
 constexpr int OR_OPT_MAX = 3;
 // 2-opt moves one Lin-Kernighan chain strings together at most.
@@ -251,8 +254,8 @@ void apply_chain(Search& q, const Chain& c, int steps, double gain) {
 bool extend_chain(Search& q, Chain& c, int depth, int max_depth, int head, double gain) {
     // A virtual end has no list: every edge from it costs nothing, so a chain
     // that takes one out closes with a gain at once and never gets here.
-    const int* near = q.s.neighbours[head];
-    const double* near_d = q.s.neighbour_distance[head];
+    const int* near = q.s.chain_neighbours[head];
+    const double* near_d = q.s.chain_distance[head];
     const int count = q.s.neighbour_count[head];
     // The step that does not close but leaves the largest gain so far, the
     // first of equals: the only one the chain goes on with.
@@ -409,10 +412,88 @@ void run_queue(Search& q, int chain_depth, bool until_accepted) {
     while (q.queue_size > 0) pop(q);
 }
 
-// Fills the local distance table (the end included) and each node's neighbour
-// list. A virtual end heads every list; a fixed one is listed by its distance
-// like any other node.
-void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int* route, bool fixed_end) {
+// Quadrant of the place (x, y) seen from (from_x, from_y), by angle: [0, 90)
+// degrees is 0, [90, 180) is 1, [180, 270) is 2 and [270, 360) is 3; the
+// same place is in 1.
+inline int quadrant(double from_x, double from_y, double x, double y) {
+    const int lower = (y < from_y) | ((y == from_y) & (x < from_x));
+    const int left_or_on = x <= from_x;
+    const int right_or_on = x >= from_x;
+    return left_or_on + lower * (2 + right_or_on - left_or_on);
+}
+
+// Writes into spread[0..count-1] the chain list of local node a, whose
+// nearest-first list by (distance, node) is near[0..count-1]: the
+// QUADRANT_NEIGHBOURS nearest of each quadrant around a, then the nearest of
+// the rest, in the same order. x and y are the local nodes' places. Chains
+// that may only join near nodes stay inside the nearest cluster of a
+// clustered or mixed-density instance; a list that looks every way holds the
+// edges between clusters, and the same kicks find shorter routes.
+void spread_neighbours(const Search& q, const double* x, const double* y, int a, int candidates, const int* near,
+                       int count, int* spread, double* spread_d) {
+    const double* row = q.s.distance[a];
+    int best[4][QUADRANT_NEIGHBOURS];
+    double best_d[4][QUADRANT_NEIGHBOURS];
+    int found[4] = {0, 0, 0, 0};
+    // A quadrant's first members in the nearest list are its nearest.
+    for (int j = 0; j < count; ++j) {
+        const int k = quadrant(x[a], y[a], x[near[j]], y[near[j]]);
+        if (found[k] < QUADRANT_NEIGHBOURS) best[k][found[k]] = near[j], best_d[k][found[k]++] = row[near[j]];
+    }
+    // A quadrant the list leaves short takes its nearest from beyond the
+    // list: a whole pass, needed only where the places are sparse on a side.
+    int short_of = 0;
+    for (int k = 0; k < 4; ++k) short_of |= found[k] < QUADRANT_NEIGHBOURS ? 1 << k : 0;
+    if (short_of != 0 && count > 0) {
+        const int last = near[count - 1];
+        const double last_d = row[last];
+        for (int b = 0; b < candidates; ++b) {
+            const double d = row[b];
+            // Nodes by (distance, node) up to the list's last are in it.
+            if (d < last_d || (d == last_d && b <= last)) continue;
+            const int k = quadrant(x[a], y[a], x[b], y[b]);
+            if (!(short_of >> k & 1)) continue;
+            // Nodes come in increasing order, so one displaces only strictly nearer ones.
+            if (found[k] == QUADRANT_NEIGHBOURS && !(d < best_d[k][QUADRANT_NEIGHBOURS - 1])) continue;
+            int slot = found[k] < QUADRANT_NEIGHBOURS ? found[k]++ : QUADRANT_NEIGHBOURS - 1;
+            while (slot > 0 && d < best_d[k][slot - 1]) {
+                best[k][slot] = best[k][slot - 1];
+                best_d[k][slot] = best_d[k][slot - 1];
+                --slot;
+            }
+            best[k][slot] = b;
+            best_d[k][slot] = d;
+        }
+    }
+    int chosen[NEIGHBOUR_COUNT + 1];
+    int taken = 0;
+    for (int k = 0; k < 4; ++k) {
+        for (int j = 0; j < found[k] && taken < count; ++j) chosen[taken++] = best[k][j];
+    }
+    // The nearest list holds enough others to fill up with.
+    for (int j = 0; j < count && taken < count; ++j) {
+        if (std::find(chosen, chosen + taken, near[j]) == chosen + taken) chosen[taken++] = near[j];
+    }
+    // Back in (distance, node) order by insertion: the lists are short.
+    for (int j = 0; j < taken; ++j) {
+        const int v = chosen[j];
+        int slot = j;
+        while (slot > 0 && (row[v] < spread_d[slot - 1] || (row[v] == spread_d[slot - 1] && v < spread[slot - 1]))) {
+            spread[slot] = spread[slot - 1];
+            spread_d[slot] = spread_d[slot - 1];
+            --slot;
+        }
+        spread[slot] = v;
+        spread_d[slot] = row[v];
+    }
+}
+
+// Fills the local distance table (the end included), each node's nearest
+// neighbour list and its chain list, spread over the quadrants when the
+// caller's places are known and the nearest list otherwise. A virtual end
+// heads every list; a fixed one is listed by its distance like any other node.
+void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int* route, bool fixed_end,
+                    const Point* places) {
     const int len = q.len;
     ImprovementScratch& s = q.s;
     const int real = fixed_end ? len + 1 : len;
@@ -428,6 +509,11 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
     const int first = fixed_end ? 0 : 1;
     const int kept = NEIGHBOUR_COUNT + 1 - first;
     const int candidates = fixed_end ? len + 1 : len;
+    double x[TABLE_SLOTS];
+    double y[TABLE_SLOTS];
+    if (places) {
+        for (int b = 0; b < candidates; ++b) x[b] = places[route[b]].x, y[b] = places[route[b]].y;
+    }
     for (int a = 0; a < candidates; ++a) {
         // Nearest first by (distance, local node), kept sorted by insertion.
         int* near = s.neighbours[a] + first;
@@ -452,6 +538,15 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
             s.neighbour_distance[a][0] = 0.0;
         }
         s.neighbour_count[a] = count + first;
+        int* spread = s.chain_neighbours[a];
+        double* spread_d = s.chain_distance[a];
+        if (places) {
+            spread_neighbours(q, x, y, a, candidates, near, count, spread + first, spread_d + first);
+            if (!fixed_end) spread[0] = len, spread_d[0] = 0.0;
+        } else {
+            std::memcpy(spread, s.neighbours[a], sizeof(int) * static_cast<size_t>(count + first));
+            std::memcpy(spread_d, s.neighbour_distance[a], sizeof(double) * static_cast<size_t>(count + first));
+        }
     }
     if (!fixed_end) s.neighbour_count[len] = 0;
 }
@@ -880,7 +975,7 @@ void greedy_route(Search& q, int* route) {
 }  // namespace
 
 void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, int len, bool fixed_end,
-                       ImprovementBudget budget, ImprovementScratch& scratch) {
+                       ImprovementBudget budget, ImprovementScratch& scratch, const Point* places) {
     SearchState& st = scratch.state;
     st.route_len = len;
     st.fixed_end = fixed_end;
@@ -901,7 +996,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
 
     // The search starts from a local optimum reached with the deepest chains.
     Search q{scratch, nodes, nodes + 1, fixed_end, 0.0, 0.0, 0, 0, 0, 0};
-    prepare_tables(q, distance, route, fixed_end);
+    prepare_tables(q, distance, route, fixed_end, places);
     // Deltas are sums of a few edges; a tiny fraction of the mean edge separates
     // real gains from rounding noise and from ties between equal lengths.
     q.epsilon = 1e-9 * (st.input_travel / (len - 1));
@@ -1039,9 +1134,9 @@ double end_improvement(const double (*distance)[TABLE_SLOTS], int* route, Improv
 }
 
 double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len, ImprovementBudget budget,
-                     ImprovementScratch& scratch) {
+                     ImprovementScratch& scratch, const Point* places) {
     if (len <= 2 || len > MAX_CITIES + 1) return route_travel(distance, route, len);
-    begin_improvement(distance, route, len, false, budget, scratch);
+    begin_improvement(distance, route, len, false, budget, scratch, places);
     run_improvement(scratch, SearchLimits{});
     return end_improvement(distance, route, scratch);
 }

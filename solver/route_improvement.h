@@ -9,13 +9,16 @@
 // never longer than the input. It shortens that tour with chains of up to five
 // 2-opt moves (a bounded Lin-Kernighan step that follows only its most
 // promising open step) and Or-opt moves of 1 to 3 cities, driven by
-// nearest-neighbour lists and a queue of nodes to look at, then repeats a kick
+// neighbour lists and a queue of nodes to look at, then repeats a kick
 // (three consecutive segments of the tour reordered, the end free to move with
 // them) followed by local search, for a fixed number of kicks; a local search
 // that leads back to the tour the kick started from stops there. After each
 // other kick a partition crossover takes into the best route every piece in
 // which the kicked tour is shorter. A budget above a few hundred kicks runs as
 // several independent searches from fresh starts, merged the same way.
+// Or-opt moves take each node's nearest neighbours; chains take the same
+// list or, when the caller gives the places behind a straight-line table,
+// one that holds the two nearest in each quadrant around the node.
 // Everything it needs lives in a caller-owned ImprovementScratch; a call
 // allocates nothing and gives the same route for the same input and budget on
 // every machine.
@@ -94,7 +97,7 @@ struct SearchState {
     ChangeHook change_hook;       // the budget's, null but in tests
 };
 
-// Working arrays of one improvement, reused across calls. About 350 KB: keep
+// Working arrays of one improvement, reused across calls. About 450 KB: keep
 // it in static or heap storage, not on a thread's stack. Nodes are numbered
 // locally by their position in the input route. Local node `len` is the end:
 // for an open route a virtual one at distance 0 from every node, otherwise
@@ -107,7 +110,10 @@ struct ImprovementScratch {
     double distance[TABLE_SLOTS][TABLE_SLOTS];         // local distances, the end included
     int neighbours[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];  // a virtual end first, then nearest first
     double neighbour_distance[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
-    int neighbour_count[TABLE_SLOTS];
+    int neighbour_count[TABLE_SLOTS];  // of both lists
+    // The chains' lists: the same, or spread over the quadrants when the places are known.
+    int chain_neighbours[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
+    double chain_distance[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
     int order[2 * TABLE_SLOTS];  // current tour in local nodes, either direction, twice: order[p + n] = order[p]
     int position[TABLE_SLOTS];   // position of each local node in order
     int accepted[TABLE_SLOTS];   // tour the next kick starts from
@@ -138,13 +144,18 @@ struct ImprovementScratch {
 // with row stride TABLE_SLOTS, finite for the nodes on the route. Returns
 // route_travel() of the route left in place, which is never longer than the
 // input: the input is kept unless the result is strictly shorter.
+//
+// `places`, when not null, are the places of the caller's nodes, indexed as
+// the table is, for a table of straight-line distances between them: the
+// chains then look for joins in every direction. Null suits any table, and
+// is what costs other than straight lines need.
 double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len, ImprovementBudget budget,
-                     ImprovementScratch& scratch);
+                     ImprovementScratch& scratch, const Point* places = nullptr);
 
 // Starts a search of route[0..len-1] (`distance` as for improve_route), with
 // route[len-1] kept last when `fixed_end`, and runs its first local search.
 void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, int len, bool fixed_end,
-                       ImprovementBudget budget, ImprovementScratch& scratch);
+                       ImprovementBudget budget, ImprovementScratch& scratch, const Point* places = nullptr);
 // Runs kicks until the budget is spent, which returns true, or until a limit
 // ends the slice, which returns false; the search can be continued.
 bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits);

@@ -571,8 +571,9 @@ void* plan_without_lock(void* data) {
             finish_plan(*call);
             return nullptr;
         }
+        // Given costs need not be straight lines between the places.
         corvelanth::begin_improvement(ws.distance, ws.lists.route, call->outcome.route_len, input.has_finish,
-                                      {input.kicks}, ws.improvement);
+                                      {input.kicks}, ws.improvement, input.costs ? nullptr : ws.points);
         call->next_progress = std::chrono::steady_clock::now() + PROGRESS_INTERVAL;
     }
     corvelanth::SearchLimits limits;

@@ -161,8 +161,9 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
         const bool fixed_end = variant >= 3;
         std::vector<int> out(n);
         // A budget of several independent runs, their fresh starts and merges, and a remainder.
+        // Straight-line tables come with their places, for the chains' lists.
         corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {1400, 42u + variant, ChangeCheck::check},
-                                      scratch());
+                                      scratch(), variant % 3 == 2 ? nullptr : points.data());
         corvelanth::run_improvement(scratch(), {});
         corvelanth::end_improvement(table->d, out.data(), scratch());
         EXPECT_EQ(out[0], route[0]);

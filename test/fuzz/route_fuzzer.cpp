@@ -416,7 +416,7 @@ struct Improved {
 Improved improve_on(Workspace& ws, const std::vector<int>& route, int kicks) {
     Improved out{route, 0.0};
     out.travel = corvelanth::improve_route(ws.distance, out.route.data(), static_cast<int>(out.route.size()), {kicks},
-                                           ws.improvement);
+                                           ws.improvement, ws.points);
     return out;
 }
 
