@@ -26,6 +26,9 @@ namespace {
 // Nearest neighbours of each quadrant around a node that head its chain list,
 // when the search knows the places.
 constexpr int QUADRANT_NEIGHBOURS = 2;
+// Without places, nodes that head a chain list, each the nearest that none
+// before it shadows (spread_by_shadow); the rest are the nearest others.
+constexpr int UNSHADOWED_NEIGHBOURS = 4;
 // Longest segment an Or-opt move carries.
 constexpr int OR_OPT_MAX = 3;
 // 2-opt moves one Lin-Kernighan chain strings together at most.
@@ -412,6 +415,32 @@ void run_queue(Search& q, int chain_depth, bool until_accepted) {
     while (q.queue_size > 0) pop(q);
 }
 
+// Nearer of two nodes by (distance from the owner of `row`, node).
+inline bool nearer(const double* row, int x, int y) {
+    return row[x] < row[y] || (row[x] == row[y] && x < y);
+}
+
+// Writes into spread[0..count-1] the chosen[0..taken-1], then the nearest of
+// near[0..count-1] not among them, sorted by (distance from the owner of
+// `row`, node).
+void fill_spread(const double* row, const int* near, int count, int* chosen, int taken, int* spread, double* spread_d) {
+    for (int j = 0; j < count && taken < count; ++j) {
+        if (std::find(chosen, chosen + taken, near[j]) == chosen + taken) chosen[taken++] = near[j];
+    }
+    // By insertion: the lists are short.
+    for (int j = 0; j < taken; ++j) {
+        const int v = chosen[j];
+        int slot = j;
+        while (slot > 0 && nearer(row, v, spread[slot - 1])) {
+            spread[slot] = spread[slot - 1];
+            spread_d[slot] = spread_d[slot - 1];
+            --slot;
+        }
+        spread[slot] = v;
+        spread_d[slot] = row[v];
+    }
+}
+
 // Quadrant of the place (x, y) seen from (from_x, from_y), by angle: [0, 90)
 // degrees is 0, [90, 180) is 1, [180, 270) is 2 and [270, 360) is 3; the
 // same place is in 1.
@@ -429,8 +458,8 @@ inline int quadrant(double from_x, double from_y, double x, double y) {
 // that may only join near nodes stay inside the nearest cluster of a
 // clustered or mixed-density instance; a list that looks every way holds the
 // edges between clusters, and the same kicks find shorter routes.
-void spread_neighbours(const Search& q, const double* x, const double* y, int a, int candidates, const int* near,
-                       int count, int* spread, double* spread_d) {
+void spread_by_quadrant(const Search& q, const double* x, const double* y, int a, int candidates, const int* near,
+                        int count, int* spread, double* spread_d) {
     const double* row = q.s.distance[a];
     int best[4][QUADRANT_NEIGHBOURS];
     double best_d[4][QUADRANT_NEIGHBOURS];
@@ -446,11 +475,10 @@ void spread_neighbours(const Search& q, const double* x, const double* y, int a,
     for (int k = 0; k < 4; ++k) short_of |= found[k] < QUADRANT_NEIGHBOURS ? 1 << k : 0;
     if (short_of != 0 && count > 0) {
         const int last = near[count - 1];
-        const double last_d = row[last];
         for (int b = 0; b < candidates; ++b) {
-            const double d = row[b];
             // Nodes by (distance, node) up to the list's last are in it.
-            if (d < last_d || (d == last_d && b <= last)) continue;
+            if (!nearer(row, last, b)) continue;
+            const double d = row[b];
             const int k = quadrant(x[a], y[a], x[b], y[b]);
             if (!(short_of >> k & 1)) continue;
             // Nodes come in increasing order, so one displaces only strictly nearer ones.
@@ -470,28 +498,65 @@ void spread_neighbours(const Search& q, const double* x, const double* y, int a,
     for (int k = 0; k < 4; ++k) {
         for (int j = 0; j < found[k] && taken < count; ++j) chosen[taken++] = best[k][j];
     }
-    // The nearest list holds enough others to fill up with.
-    for (int j = 0; j < count && taken < count; ++j) {
-        if (std::find(chosen, chosen + taken, near[j]) == chosen + taken) chosen[taken++] = near[j];
+    fill_spread(row, near, count, chosen, taken, spread, spread_d);
+}
+
+// True when node b is shadowed from the owner of `row` by one of
+// picks[0..count-1]: nearer to that pick than to the owner.
+inline bool shadowed(const Search& q, const double* row, const int* picks, int count, int b) {
+    for (int j = 0; j < count; ++j) {
+        if (q.s.distance[picks[j]][b] < row[b]) return true;
     }
-    // Back in (distance, node) order by insertion: the lists are short.
-    for (int j = 0; j < taken; ++j) {
-        const int v = chosen[j];
-        int slot = j;
-        while (slot > 0 && (row[v] < spread_d[slot - 1] || (row[v] == spread_d[slot - 1] && v < spread[slot - 1]))) {
-            spread[slot] = spread[slot - 1];
-            spread_d[slot] = spread_d[slot - 1];
-            --slot;
+    return false;
+}
+
+// Writes into spread[0..count-1] the chain list of local node a from its
+// nearest-first list near[0..count-1] when only distances are known: up to
+// UNSHADOWED_NEIGHBOURS nodes taken nearest first, each unless one taken
+// before shadows it, then the nearest of the rest. Nodes behind a nearer one
+// give way to nodes in other directions, as quadrants do with places.
+void spread_by_shadow(const Search& q, int a, int candidates, const int* near, int count, int* spread,
+                      double* spread_d) {
+    const double* row = q.s.distance[a];
+    int chosen[NEIGHBOUR_COUNT + 1];
+    int taken = 0;
+    for (int j = 0; j < count && taken < UNSHADOWED_NEIGHBOURS; ++j) {
+        if (!shadowed(q, row, chosen, taken, near[j])) chosen[taken++] = near[j];
+    }
+    if (taken < UNSHADOWED_NEIGHBOURS && count > 0) {
+        // The picks go on beyond the list in the same order. Kept free of
+        // nodes the picks shadow, the nearest of the rest is the next pick.
+        int* rest = q.s.spread_rest;
+        int left = 0;
+        int next = -1;
+        const int last = near[count - 1];
+        for (int b = 0; b < candidates; ++b) {
+            // Nodes by (distance, node) up to the list's last are in it.
+            if (!nearer(row, last, b) || shadowed(q, row, chosen, taken, b)) continue;
+            if (next < 0 || nearer(row, b, rest[next])) next = left;
+            rest[left++] = b;
         }
-        spread[slot] = v;
-        spread_d[slot] = row[v];
+        while (next >= 0 && taken < UNSHADOWED_NEIGHBOURS) {
+            const int pick = rest[next];
+            chosen[taken++] = pick;
+            int kept = 0;
+            next = -1;
+            for (int j = 0; j < left; ++j) {
+                const int b = rest[j];
+                if (b == pick || shadowed(q, row, &pick, 1, b)) continue;
+                if (next < 0 || nearer(row, b, rest[next])) next = kept;
+                rest[kept++] = b;
+            }
+            left = kept;
+        }
     }
+    fill_spread(row, near, count, chosen, taken, spread, spread_d);
 }
 
 // Fills the local distance table (the end included), each node's nearest
-// neighbour list and its chain list, spread over the quadrants when the
-// caller's places are known and the nearest list otherwise. A virtual end
-// heads every list; a fixed one is listed by its distance like any other node.
+// neighbour list and its chain list, spread by quadrant when the caller's
+// places are known and by shadow otherwise. A virtual end heads every list; a
+// fixed one is listed by its distance like any other node.
 void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int* route, bool fixed_end,
                     const Point* places) {
     const int len = q.len;
@@ -541,11 +606,11 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
         int* spread = s.chain_neighbours[a];
         double* spread_d = s.chain_distance[a];
         if (places) {
-            spread_neighbours(q, x, y, a, candidates, near, count, spread + first, spread_d + first);
+            spread_by_quadrant(q, x, y, a, candidates, near, count, spread + first, spread_d + first);
             if (!fixed_end) spread[0] = len, spread_d[0] = 0.0;
         } else {
-            std::memcpy(spread, s.neighbours[a], sizeof(int) * static_cast<size_t>(count + first));
-            std::memcpy(spread_d, s.neighbour_distance[a], sizeof(double) * static_cast<size_t>(count + first));
+            spread_by_shadow(q, a, candidates, near, count, spread + first, spread_d + first);
+            if (!fixed_end) spread[0] = len, spread_d[0] = 0.0;
         }
     }
     if (!fixed_end) s.neighbour_count[len] = 0;

@@ -16,9 +16,10 @@
 // other kick a partition crossover takes into the best route every piece in
 // which the kicked tour is shorter. A budget above a few hundred kicks runs as
 // several independent searches from fresh starts, merged the same way.
-// Or-opt moves take each node's nearest neighbours; chains take the same
-// list or, when the caller gives the places behind a straight-line table,
-// one that holds the two nearest in each quadrant around the node.
+// Or-opt moves take each node's nearest neighbours. Chains take a list that
+// looks every way: when the caller gives the places behind a straight-line
+// table, the two nearest in each quadrant around the node first; otherwise
+// the nearest that no nearer listed node shadows (is nearer to) first.
 // Everything it needs lives in a caller-owned ImprovementScratch; a call
 // allocates nothing and gives the same route for the same input and budget on
 // every machine.
@@ -111,14 +112,15 @@ struct ImprovementScratch {
     int neighbours[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];  // a virtual end first, then nearest first
     double neighbour_distance[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
     int neighbour_count[TABLE_SLOTS];  // of both lists
-    // The chains' lists: the same, or spread over the quadrants when the places are known.
+    // The chains' lists, as long, spread by quadrant or by shadow.
     int chain_neighbours[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
     double chain_distance[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
-    int order[2 * TABLE_SLOTS];  // current tour in local nodes, either direction, twice: order[p + n] = order[p]
-    int position[TABLE_SLOTS];   // position of each local node in order
-    int accepted[TABLE_SLOTS];   // tour the next kick starts from
-    int best[TABLE_SLOTS];       // shortest route seen, from the start, best[len] = the end
-    int queue[TABLE_SLOTS];      // ring of local nodes to look at
+    int spread_rest[TABLE_SLOTS];  // a chain list by shadow: candidates beyond the nearest
+    int order[2 * TABLE_SLOTS];    // current tour in local nodes, either direction, twice: order[p + n] = order[p]
+    int position[TABLE_SLOTS];     // position of each local node in order
+    int accepted[TABLE_SLOTS];     // tour the next kick starts from
+    int best[TABLE_SLOTS];         // shortest route seen, from the start, best[len] = the end
+    int queue[TABLE_SLOTS];        // ring of local nodes to look at
     unsigned char queued[TABLE_SLOTS];
     int segment_buffer[TABLE_SLOTS];  // kick reordering and the output route
     int start_route[TABLE_SLOTS];     // the first local optimum, from the start
@@ -147,8 +149,8 @@ struct ImprovementScratch {
 //
 // `places`, when not null, are the places of the caller's nodes, indexed as
 // the table is, for a table of straight-line distances between them: the
-// chains then look for joins in every direction. Null suits any table, and
-// is what costs other than straight lines need.
+// chains' lists then go by quadrant. Null suits any table, and is what costs
+// other than straight lines need.
 double improve_route(const double (*distance)[TABLE_SLOTS], int* route, int len, ImprovementBudget budget,
                      ImprovementScratch& scratch, const Point* places = nullptr);
 
