@@ -23,12 +23,6 @@ namespace corvelanth {
 
 namespace {
 
-// Nearest neighbours of each quadrant around a node that head its chain list,
-// when the search knows the places.
-constexpr int QUADRANT_NEIGHBOURS = 2;
-// Without places, nodes that head a chain list, each the nearest that none
-// before it shadows (spread_by_shadow); the rest are the nearest others.
-constexpr int UNSHADOWED_NEIGHBOURS = 4;
 // Longest segment an Or-opt move carries.
 constexpr int OR_OPT_MAX = 3;
 // 2-opt moves one Lin-Kernighan chain strings together at most.

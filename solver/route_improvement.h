@@ -41,6 +41,12 @@ namespace corvelanth {
 
 // Nearest neighbours kept per node; fewer break down on clustered instances.
 constexpr int NEIGHBOUR_COUNT = 10;
+// A chain list starts with the nearest this many of each quadrant around
+// its node, when the search knows the places...
+constexpr int QUADRANT_NEIGHBOURS = 2;
+// ...and otherwise with up to this many nodes, each the nearest that none
+// before it shadows (is nearer to); the rest of it are the nearest others.
+constexpr int UNSHADOWED_NEIGHBOURS = 4;
 // Budget of a call by default, in plain kicks: the search spends it on a
 // third as many kicks with chains, in about the time the previous search's
 // 1200 plain kicks took (3.5 ms for 200 cities, pipeline included).

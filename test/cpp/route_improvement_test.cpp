@@ -179,4 +179,81 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
     EXPECT_EQ(ChangeCheck::faults, 0);
 }
 
+// A chain list as its definition reads, by brute force: local node a's
+// candidates in (distance, node) order, the leading picks (by quadrant of the
+// places, or unshadowed without them), then the nearest others, `count` in
+// all, in the same order.
+std::vector<int> reference_chain_list(const ImprovementScratch& s, int a, int candidates, int count,
+                                      const std::vector<corvelanth::Point>* places) {
+    const double* row = s.distance[a];
+    auto nearer = [row](int x, int y) { return row[x] < row[y] || (row[x] == row[y] && x < y); };
+    std::vector<int> order;
+    for (int b = 0; b < candidates; ++b) {
+        if (b != a) order.push_back(b);
+    }
+    std::sort(order.begin(), order.end(), nearer);
+    std::vector<int> list;
+    if (places) {
+        // By angle: [0, 90) degrees, [90, 180), [180, 270), [270, 360); the same place with [90, 180).
+        int found[4] = {};
+        for (int b : order) {
+            const double dx = (*places)[b].x - (*places)[a].x;
+            const double dy = (*places)[b].y - (*places)[a].y;
+            const int k = dx == 0 && dy == 0  ? 1
+                          : dx > 0 && dy >= 0 ? 0
+                          : dx <= 0 && dy > 0 ? 1
+                          : dx < 0 && dy <= 0 ? 2
+                                              : 3;
+            if (found[k] < corvelanth::QUADRANT_NEIGHBOURS) ++found[k], list.push_back(b);
+        }
+    } else {
+        for (int b : order) {
+            bool shadowed = false;
+            for (int pick : list) shadowed = shadowed || s.distance[pick][b] < row[b];
+            if (!shadowed && int(list.size()) < corvelanth::UNSHADOWED_NEIGHBOURS) list.push_back(b);
+        }
+    }
+    for (int j = 0; j < count && int(list.size()) < count; ++j) {
+        if (std::find(list.begin(), list.end(), order[j]) == list.end()) list.push_back(order[j]);
+    }
+    std::sort(list.begin(), list.end(), nearer);
+    return list;
+}
+
+TEST(RouteImprovement, ChainListsMatchTheirDefinition) {
+    // Places with floats, and on a grid with ties and shared places; Manhattan
+    // costs without places; open and to a fixed finish; large and tiny.
+    for (int variant = 0; variant < 12; ++variant) {
+        const int n = variant % 2 == 0 ? 200 : 9;
+        const int kind = variant / 2 % 3;
+        const bool fixed_end = variant >= 6;
+        const auto points = random_points(n, kind == 1 ? 12 : 1000, 300 + variant);
+        auto table = table_of(points);
+        if (kind == 2) {
+            for (int i = 0; i < n; ++i) {
+                for (int j = 0; j < n; ++j) {
+                    table->d[i][j] = std::fabs(points[i].x - points[j].x) + std::fabs(points[i].y - points[j].y);
+                }
+            }
+        }
+        std::vector<int> route(n);
+        for (int k = 0; k < n; ++k) route[k] = k;  // local node k is node k
+        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {0}, scratch(),
+                                      kind == 2 ? nullptr : points.data());
+        const ImprovementScratch& s = scratch();
+        const int len = fixed_end ? n - 1 : n;
+        const int first = fixed_end ? 0 : 1;  // a virtual end heads an open route's lists
+        for (int a = 0; a < n; ++a) {
+            const int count = s.neighbour_count[a] - first;
+            const auto expected = reference_chain_list(s, a, n, count, kind == 2 ? nullptr : &points);
+            std::vector<int> got(s.chain_neighbours[a] + first, s.chain_neighbours[a] + first + count);
+            ASSERT_EQ(got, expected) << "variant " << variant << ", node " << a;
+            for (int j = 0; j < count; ++j) EXPECT_EQ(s.chain_distance[a][first + j], s.distance[a][got[j]]);
+            if (!fixed_end) {
+                EXPECT_EQ(s.chain_neighbours[a][0], len);
+            }
+        }
+    }
+}
+
 }  // namespace
