@@ -601,11 +601,10 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
         double* spread_d = s.chain_distance[a];
         if (places) {
             spread_by_quadrant(q, x, y, a, candidates, near, count, spread + first, spread_d + first);
-            if (!fixed_end) spread[0] = len, spread_d[0] = 0.0;
         } else {
             spread_by_shadow(q, a, candidates, near, count, spread + first, spread_d + first);
-            if (!fixed_end) spread[0] = len, spread_d[0] = 0.0;
         }
+        if (!fixed_end) spread[0] = len, spread_d[0] = 0.0;
     }
     if (!fixed_end) s.neighbour_count[len] = 0;
 }
