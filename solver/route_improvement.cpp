@@ -409,6 +409,21 @@ void run_queue(Search& q, int chain_depth, bool until_accepted) {
     while (q.queue_size > 0) pop(q);
 }
 
+// Offers node b, at distance d, to list[0..size-1], which keeps at most
+// `capacity` nodes nearest first. Nodes are offered in increasing order, so b
+// displaces only strictly nearer ones and equals stay in node order.
+inline void keep_nearest(int b, double d, int* list, double* list_d, int& size, int capacity) {
+    if (size == capacity && !(d < list_d[size - 1])) return;
+    int slot = size < capacity ? size++ : size - 1;
+    while (slot > 0 && d < list_d[slot - 1]) {
+        list[slot] = list[slot - 1];
+        list_d[slot] = list_d[slot - 1];
+        --slot;
+    }
+    list[slot] = b;
+    list_d[slot] = d;
+}
+
 // Nearer of two nodes by (distance from the owner of `row`, node).
 inline bool nearer(const double* row, int x, int y) {
     return row[x] < row[y] || (row[x] == row[y] && x < y);
@@ -472,19 +487,8 @@ void spread_by_quadrant(const Search& q, const double* x, const double* y, int a
         for (int b = 0; b < candidates; ++b) {
             // Nodes by (distance, node) up to the list's last are in it.
             if (!nearer(row, last, b)) continue;
-            const double d = row[b];
             const int k = quadrant(x[a], y[a], x[b], y[b]);
-            if (!(short_of >> k & 1)) continue;
-            // Nodes come in increasing order, so one displaces only strictly nearer ones.
-            if (found[k] == QUADRANT_NEIGHBOURS && !(d < best_d[k][QUADRANT_NEIGHBOURS - 1])) continue;
-            int slot = found[k] < QUADRANT_NEIGHBOURS ? found[k]++ : QUADRANT_NEIGHBOURS - 1;
-            while (slot > 0 && d < best_d[k][slot - 1]) {
-                best[k][slot] = best[k][slot - 1];
-                best_d[k][slot] = best_d[k][slot - 1];
-                --slot;
-            }
-            best[k][slot] = b;
-            best_d[k][slot] = d;
+            if (short_of >> k & 1) keep_nearest(b, row[b], best[k], best_d[k], found[k], QUADRANT_NEIGHBOURS);
         }
     }
     int chosen[NEIGHBOUR_COUNT + 1];
@@ -520,7 +524,7 @@ void spread_by_shadow(const Search& q, int a, int candidates, const int* near, i
     if (taken < UNSHADOWED_NEIGHBOURS && count > 0) {
         // The picks go on beyond the list in the same order. Kept free of
         // nodes the picks shadow, the nearest of the rest is the next pick.
-        int* rest = q.s.spread_rest;
+        int rest[TABLE_SLOTS];
         int left = 0;
         int next = -1;
         const int last = near[count - 1];
@@ -580,17 +584,7 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
         int count = 0;
         const double* row = s.distance[a];
         for (int b = 0; b < candidates; ++b) {
-            if (b == a) continue;
-            const double d = row[b];
-            if (count == kept && !(d < near_d[count - 1])) continue;
-            int k = count < kept ? count++ : count - 1;
-            while (k > 0 && d < near_d[k - 1]) {
-                near[k] = near[k - 1];
-                near_d[k] = near_d[k - 1];
-                --k;
-            }
-            near[k] = b;
-            near_d[k] = d;
+            if (b != a) keep_nearest(b, row[b], near, near_d, count, kept);
         }
         if (!fixed_end) {
             s.neighbours[a][0] = len;

@@ -121,12 +121,11 @@ struct ImprovementScratch {
     // The chains' lists, as long, spread by quadrant or by shadow.
     int chain_neighbours[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
     double chain_distance[TABLE_SLOTS][NEIGHBOUR_COUNT + 1];
-    int spread_rest[TABLE_SLOTS];  // a chain list by shadow: candidates beyond the nearest
-    int order[2 * TABLE_SLOTS];    // current tour in local nodes, either direction, twice: order[p + n] = order[p]
-    int position[TABLE_SLOTS];     // position of each local node in order
-    int accepted[TABLE_SLOTS];     // tour the next kick starts from
-    int best[TABLE_SLOTS];         // shortest route seen, from the start, best[len] = the end
-    int queue[TABLE_SLOTS];        // ring of local nodes to look at
+    int order[2 * TABLE_SLOTS];  // current tour in local nodes, either direction, twice: order[p + n] = order[p]
+    int position[TABLE_SLOTS];   // position of each local node in order
+    int accepted[TABLE_SLOTS];   // tour the next kick starts from
+    int best[TABLE_SLOTS];       // shortest route seen, from the start, best[len] = the end
+    int queue[TABLE_SLOTS];      // ring of local nodes to look at
     unsigned char queued[TABLE_SLOTS];
     int segment_buffer[TABLE_SLOTS];  // kick reordering and the output route
     int start_route[TABLE_SLOTS];     // the first local optimum, from the start
