@@ -466,9 +466,10 @@ inline int quadrant(double from_x, double from_y, double x, double y) {
 // the rest, in the same order. x and y are the local nodes' places. Chains
 // that may only join near nodes stay inside the nearest cluster of a
 // clustered or mixed-density instance; a list that looks every way holds the
-// edges between clusters, and the same kicks find shorter routes.
+// edges between clusters, and the same kicks find shorter routes. `buckets`
+// has room for 4 * TABLE_SLOTS nodes.
 void spread_by_quadrant(const Search& q, const double* x, const double* y, int a, int candidates, const int* near,
-                        int count, int* spread, double* spread_d) {
+                        int count, int* spread, double* spread_d, int* buckets) {
     const double* row = q.s.distance[a];
     int best[4][QUADRANT_NEIGHBOURS];
     double best_d[4][QUADRANT_NEIGHBOURS];
@@ -483,12 +484,26 @@ void spread_by_quadrant(const Search& q, const double* x, const double* y, int a
     int short_of = 0;
     for (int k = 0; k < 4; ++k) short_of |= found[k] < QUADRANT_NEIGHBOURS ? 1 << k : 0;
     if (short_of != 0 && count > 0) {
+        // Sorted into their quadrants without branches first, as a node's
+        // quadrant is hard to predict, then offered in node order. The four
+        // fill counts share one register, 16 bits each, where an array would
+        // make each node wait on the store of the one before.
         const int last = near[count - 1];
+        std::uint64_t filled = 0;
         for (int b = 0; b < candidates; ++b) {
+            const int shift = 16 * quadrant(x[a], y[a], x[b], y[b]);
+            buckets[(shift / 16) * TABLE_SLOTS + static_cast<int>(filled >> shift & 0xFFFF)] = b;
             // Nodes by (distance, node) up to the list's last are in it.
-            if (!nearer(row, last, b)) continue;
-            const int k = quadrant(x[a], y[a], x[b], y[b]);
-            if (short_of >> k & 1) keep_nearest(b, row[b], best[k], best_d[k], found[k], QUADRANT_NEIGHBOURS);
+            filled += static_cast<std::uint64_t>(nearer(row, last, b)) << shift;
+        }
+        for (int k = 0; k < 4; ++k) {
+            if (!(short_of >> k & 1)) continue;
+            const int* bucket = buckets + k * TABLE_SLOTS;
+            const int size = static_cast<int>(filled >> (16 * k) & 0xFFFF);
+            for (int j = 0; j < size; ++j) {
+                const int b = bucket[j];
+                keep_nearest(b, row[b], best[k], best_d[k], found[k], QUADRANT_NEIGHBOURS);
+            }
         }
     }
     int chosen[NEIGHBOUR_COUNT + 1];
@@ -551,6 +566,34 @@ void spread_by_shadow(const Search& q, int a, int candidates, const int* near, i
     fill_spread(row, near, count, chosen, taken, spread, spread_d);
 }
 
+// Writes into offered[] the local nodes, in increasing order, that may be
+// among the `kept` nearest of local node a (a itself among them), and returns
+// how many. Local nodes follow the caller's route, so a's predecessor is
+// usually near it: the `kept` nodes of its full list and itself, less a, are
+// at least `kept` nodes other than a, so the kept-th nearest of a is no
+// farther than the farthest of them from a. Only nodes that near are offered,
+// in one pass without branches, where offering every node costs an insertion
+// test each.
+int nearest_candidates(const ImprovementScratch& s, int a, int first, int kept, int candidates, int* offered) {
+    const double* row = s.distance[a];
+    const int prev = a - 1;
+    if (prev < 0 || s.neighbour_count[prev] - first < kept) {
+        for (int b = 0; b < candidates; ++b) offered[b] = b;
+        return candidates;
+    }
+    double bound = row[prev];
+    for (int k = first; k < first + kept; ++k) {
+        const double d = row[s.neighbours[prev][k]];
+        if (s.neighbours[prev][k] != a && d > bound) bound = d;
+    }
+    int offers = 0;
+    for (int b = 0; b < candidates; ++b) {
+        offered[offers] = b;
+        offers += row[b] <= bound;
+    }
+    return offers;
+}
+
 // Fills the local distance table (the end included), each node's nearest
 // neighbour list and its chain list, spread by quadrant when the caller's
 // places are known and by shadow otherwise. A virtual end heads every list; a
@@ -577,13 +620,17 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
     if (places) {
         for (int b = 0; b < candidates; ++b) x[b] = places[route[b]].x, y[b] = places[route[b]].y;
     }
+    int offered[TABLE_SLOTS];
+    int quadrants[4 * TABLE_SLOTS];
     for (int a = 0; a < candidates; ++a) {
-        // Nearest first by (distance, local node), kept sorted by insertion.
         int* near = s.neighbours[a] + first;
         double* near_d = s.neighbour_distance[a] + first;
         int count = 0;
         const double* row = s.distance[a];
-        for (int b = 0; b < candidates; ++b) {
+        // Nearest first by (distance, local node), kept sorted by insertion.
+        const int offers = nearest_candidates(s, a, first, kept, candidates, offered);
+        for (int j = 0; j < offers; ++j) {
+            const int b = offered[j];
             if (b != a) keep_nearest(b, row[b], near, near_d, count, kept);
         }
         if (!fixed_end) {
@@ -594,7 +641,7 @@ void prepare_tables(Search& q, const double (*distance)[TABLE_SLOTS], const int*
         int* spread = s.chain_neighbours[a];
         double* spread_d = s.chain_distance[a];
         if (places) {
-            spread_by_quadrant(q, x, y, a, candidates, near, count, spread + first, spread_d + first);
+            spread_by_quadrant(q, x, y, a, candidates, near, count, spread + first, spread_d + first, quadrants);
         } else {
             spread_by_shadow(q, a, candidates, near, count, spread + first, spread_d + first);
         }
