@@ -329,19 +329,13 @@ void apply_segment_move(Search& q, int prev, int s1, int sl, int next, int c, in
     if (!reversed) two_opt_move(q, c, sl, s1, d);
 }
 
-// Tries moving the segment that starts at a and runs `length` nodes in
-// direction dir next to a neighbour of a, in either orientation; applies the
-// first move that shortens the route.
-bool try_segment_move(Search& q, int a, int length, int dir) {
-    const int i = q.s.position[a];
+// Tries moving the segment from a (s1) to sl, which runs in direction dir
+// from prev to next with mid in its middle (a when it is shorter than three
+// nodes), next to a neighbour of a, in either orientation, where taking it out
+// saves `removal`; applies the first move that shortens the route.
+bool try_segment_move(Search& q, int a, int sl, int mid, int prev, int next, int dir, double removal) {
     const int s1 = a;
-    const int sl = node_at(q, i + dir * (length - 1));
-    const int prev = node_at(q, i - dir);
-    const int next = node_at(q, i + dir * length);
     if (kept_edge(q, prev, s1) || kept_edge(q, sl, next)) return false;
-    const int mid = length == 3 ? node_at(q, i + dir) : s1;
-    const double removal = dist(q, prev, s1) + dist(q, sl, next) - dist(q, prev, next);
-    if (removal <= q.epsilon) return false;
     const int* near = q.s.neighbours[a];
     const double* near_d = q.s.neighbour_distance[a];
     const int count = q.s.neighbour_count[a];
@@ -379,12 +373,29 @@ bool try_segment_move(Search& q, int a, int length, int dir) {
     return false;
 }
 
-// Tries the Or-opt moves of segments of 1 to OR_OPT_MAX nodes that start or end at a.
+// Tries the Or-opt moves of segments of 1 to OR_OPT_MAX nodes that start or
+// end at a: by length, forward before backward, a single node once.
 bool try_or_opt(Search& q, int a) {
+    const int i = q.s.position[a];
+    // A move puts the segment next to a listed node nearer to a than taking
+    // it out saves. Most segments save less than a's nearest is away, and
+    // are passed over with nothing more looked up.
+    const int first = q.fixed_end ? 0 : 1;
+    double floor = q.epsilon;
+    if (q.s.neighbour_count[a] > first && q.s.neighbour_distance[a][first] > floor) {
+        floor = q.s.neighbour_distance[a][first];
+    }
     // A segment needs at least three tour nodes outside it.
-    if (try_segment_move(q, a, 1, 1)) return true;
-    for (int length = 2; length <= OR_OPT_MAX && length + 3 <= q.n; ++length) {
-        if (try_segment_move(q, a, length, 1) || try_segment_move(q, a, length, -1)) return true;
+    for (int length = 1; length <= OR_OPT_MAX && length + 3 <= q.n; ++length) {
+        for (int dir = 1; dir >= (length == 1 ? 1 : -1); dir -= 2) {
+            const int prev = node_at(q, i - dir);
+            const int sl = node_at(q, i + dir * (length - 1));
+            const int next = node_at(q, i + dir * length);
+            const double removal = dist(q, prev, a) + dist(q, sl, next) - dist(q, prev, next);
+            if (!(removal > floor)) continue;
+            const int mid = length == 3 ? node_at(q, i + dir) : a;
+            if (try_segment_move(q, a, sl, mid, prev, next, dir, removal)) return true;
+        }
     }
     return false;
 }
