@@ -996,11 +996,8 @@ inline int path_step(const int (*mate)[2], const int* degree, int at, int prev) 
 void greedy_route(Search& q, int* route) {
     ImprovementScratch& s = q.s;
     const int len = q.len;
-    int* from = s.edge_from;
-    int* to = s.edge_to;
-    double* length = s.edge_length;
-    int* rank = s.edge_rank;
-    int edges = 0;
+    GreedyEdge* edges = s.greedy_edges;
+    int count = 0;
     // A virtual end heads each city's list and has none of its own.
     const int first = q.fixed_end ? 0 : 1;
     const int listed = q.fixed_end ? len + 1 : len;
@@ -1014,19 +1011,18 @@ void greedy_route(Search& q, int* route) {
                 for (int j = first; j < s.neighbour_count[b]; ++j) mutual = mutual || s.neighbours[b][j] == a;
                 if (mutual) continue;
             }
-            from[edges] = a;
-            to[edges] = b;
-            length[edges] = s.neighbour_distance[a][k];
-            rank[edges] = edges;
-            ++edges;
+            // + 0.0 makes a length of -0.0 the +0.0 it equals.
+            const double length = s.neighbour_distance[a][k] + 0.0;
+            std::uint64_t bits;
+            std::memcpy(&bits, &length, sizeof bits);
+            const int low = a < b ? a : b;
+            const int high = a < b ? b : a;
+            edges[count++] = {bits, static_cast<std::uint32_t>(low) << 16 | static_cast<std::uint32_t>(high)};
         }
     }
-    std::sort(rank, rank + edges, [&](int e, int f) {
-        if (length[e] != length[f]) return length[e] < length[f];
-        const int e_low = from[e] < to[e] ? from[e] : to[e];
-        const int f_low = from[f] < to[f] ? from[f] : to[f];
-        if (e_low != f_low) return e_low < f_low;
-        return from[e] + to[e] < from[f] + to[f];
+    // By length, then smaller node, then larger: no two edges are equal.
+    std::sort(edges, edges + count, [](const GreedyEdge& e, const GreedyEdge& f) {
+        return e.length_bits != f.length_bits ? e.length_bits < f.length_bits : e.ends < f.ends;
     });
     // Paths kept as each node's two mates, with union-find against cycles.
     int* degree = s.degree;
@@ -1037,9 +1033,9 @@ void greedy_route(Search& q, int* route) {
     mate[len][0] = 0;
     degree[0] = degree[len] = 1;
     merge_join(parent, 0, len);
-    for (int k = 0; k < edges; ++k) {
-        const int a = from[rank[k]];
-        const int b = to[rank[k]];
+    for (int k = 0; k < count; ++k) {
+        const int a = static_cast<int>(edges[k].ends >> 16);
+        const int b = static_cast<int>(edges[k].ends & 0xFFFF);
         if (degree[a] == 2 || degree[b] == 2) continue;
         const int ra = merge_root(parent, a);
         const int rb = merge_root(parent, b);

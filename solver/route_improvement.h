@@ -58,6 +58,14 @@ constexpr std::uint64_t DEFAULT_IMPROVEMENT_SEED = 0x2545F4914F6CDD1Dull;
 
 struct ImprovementScratch;
 
+// A candidate edge of the greedy-edge start, as one sort key: the bits of its
+// length (which order as the lengths do, none being negative), then its
+// smaller node in the high half of `ends` and its larger in the low half.
+struct GreedyEdge {
+    std::uint64_t length_bits;
+    std::uint32_t ends;
+};
+
 // Called after every change the search makes to its tour (moves and kicks)
 // with the length it keeps by adding deltas and the edge-set hash it keeps
 // alike, for tests that check both against a fresh computation.
@@ -138,10 +146,7 @@ struct ImprovementScratch {
     int merge_nodes[TABLE_SLOTS];
     unsigned char merge_mark[TABLE_SLOTS];
     // The greedy-edge start: candidate edges, each once, at most one per list entry.
-    int edge_from[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];
-    int edge_to[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];
-    double edge_length[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];
-    int edge_rank[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];  // edges in order, shortest first
+    GreedyEdge greedy_edges[TABLE_SLOTS * (NEIGHBOUR_COUNT + 1)];
     int degree[TABLE_SLOTS];
     std::uint64_t node_key[TABLE_SLOTS];  // random odd keys whose products hash the tour's edges
 };
