@@ -220,13 +220,15 @@ std::vector<int> reference_chain_list(const ImprovementScratch& s, int a, int ca
     return list;
 }
 
-TEST(RouteImprovement, ChainListsMatchTheirDefinition) {
+TEST(RouteImprovement, ListsMatchTheirDefinition) {
     // Places with floats, and on a grid with ties and shared places; Manhattan
-    // costs without places; open and to a fixed finish; large and tiny.
-    for (int variant = 0; variant < 12; ++variant) {
+    // costs without places; open and to a fixed finish; large and tiny; local
+    // nodes in a random order and, as a caller's route has them, in order
+    // along the places.
+    for (int variant = 0; variant < 24; ++variant) {
         const int n = variant % 2 == 0 ? 200 : 9;
         const int kind = variant / 2 % 3;
-        const bool fixed_end = variant >= 6;
+        const bool fixed_end = variant % 12 >= 6;
         const auto points = random_points(n, kind == 1 ? 12 : 1000, 300 + variant);
         auto table = table_of(points);
         if (kind == 2) {
@@ -237,7 +239,14 @@ TEST(RouteImprovement, ChainListsMatchTheirDefinition) {
             }
         }
         std::vector<int> route(n);
-        for (int k = 0; k < n; ++k) route[k] = k;  // local node k is node k
+        for (int k = 0; k < n; ++k) route[k] = k;
+        if (variant >= 12) {
+            std::sort(route.begin(), route.end(), [&points](int i, int j) {
+                return std::make_pair(points[i].x, points[i].y) < std::make_pair(points[j].x, points[j].y);
+            });
+        }
+        std::vector<corvelanth::Point> local_places(n);  // by local node
+        for (int k = 0; k < n; ++k) local_places[k] = points[route[k]];
         corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, {0}, scratch(),
                                       kind == 2 ? nullptr : points.data());
         const ImprovementScratch& s = scratch();
@@ -245,7 +254,18 @@ TEST(RouteImprovement, ChainListsMatchTheirDefinition) {
         const int first = fixed_end ? 0 : 1;  // a virtual end heads an open route's lists
         for (int a = 0; a < n; ++a) {
             const int count = s.neighbour_count[a] - first;
-            const auto expected = reference_chain_list(s, a, n, count, kind == 2 ? nullptr : &points);
+            ASSERT_EQ(count, std::min(n - 1, corvelanth::NEIGHBOUR_COUNT + 1 - first));
+            std::vector<int> nearest;
+            for (int b = 0; b < n; ++b) {
+                if (b != a) nearest.push_back(b);
+            }
+            std::sort(nearest.begin(), nearest.end(), [&s, a](int x, int y) {
+                return std::make_pair(s.distance[a][x], x) < std::make_pair(s.distance[a][y], y);
+            });
+            nearest.resize(count);
+            ASSERT_EQ(std::vector<int>(s.neighbours[a] + first, s.neighbours[a] + first + count), nearest)
+                << "variant " << variant << ", node " << a;
+            const auto expected = reference_chain_list(s, a, n, count, kind == 2 ? nullptr : &local_places);
             std::vector<int> got(s.chain_neighbours[a] + first, s.chain_neighbours[a] + first + count);
             ASSERT_EQ(got, expected) << "variant " << variant << ", node " << a;
             for (int j = 0; j < count; ++j) EXPECT_EQ(s.chain_distance[a][first + j], s.distance[a][got[j]]);
