@@ -502,8 +502,9 @@ void spread_by_quadrant(const Search& q, const double* x, const double* y, int a
         const int last = near[count - 1];
         std::uint64_t filled = 0;
         for (int b = 0; b < candidates; ++b) {
-            const int shift = 16 * quadrant(x[a], y[a], x[b], y[b]);
-            buckets[(shift / 16) * TABLE_SLOTS + static_cast<int>(filled >> shift & 0xFFFF)] = b;
+            const int k = quadrant(x[a], y[a], x[b], y[b]);
+            const int shift = 16 * k;
+            buckets[k * TABLE_SLOTS + static_cast<int>(filled >> shift & 0xFFFF)] = b;
             // Nodes by (distance, node) up to the list's last are in it.
             filled += static_cast<std::uint64_t>(nearer(row, last, b)) << shift;
         }

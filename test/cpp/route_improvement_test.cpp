@@ -179,6 +179,18 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
     EXPECT_EQ(ChangeCheck::faults, 0);
 }
 
+// Local nodes 0..candidates-1 but a, nearest to a first by (distance, node).
+std::vector<int> nearest_first(const ImprovementScratch& s, int a, int candidates) {
+    std::vector<int> order;
+    for (int b = 0; b < candidates; ++b) {
+        if (b != a) order.push_back(b);
+    }
+    const double* row = s.distance[a];
+    std::sort(order.begin(), order.end(),
+              [row](int x, int y) { return std::make_pair(row[x], x) < std::make_pair(row[y], y); });
+    return order;
+}
+
 // A chain list as its definition reads, by brute force: local node a's
 // candidates in (distance, node) order, the leading picks (by quadrant of the
 // places, or unshadowed without them), then the nearest others, `count` in
@@ -186,12 +198,7 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
 std::vector<int> reference_chain_list(const ImprovementScratch& s, int a, int candidates, int count,
                                       const std::vector<corvelanth::Point>* places) {
     const double* row = s.distance[a];
-    auto nearer = [row](int x, int y) { return row[x] < row[y] || (row[x] == row[y] && x < y); };
-    std::vector<int> order;
-    for (int b = 0; b < candidates; ++b) {
-        if (b != a) order.push_back(b);
-    }
-    std::sort(order.begin(), order.end(), nearer);
+    const std::vector<int> order = nearest_first(s, a, candidates);
     std::vector<int> list;
     if (places) {
         // By angle: [0, 90) degrees, [90, 180), [180, 270), [270, 360); the same place with [90, 180).
@@ -216,7 +223,8 @@ std::vector<int> reference_chain_list(const ImprovementScratch& s, int a, int ca
     for (int j = 0; j < count && int(list.size()) < count; ++j) {
         if (std::find(list.begin(), list.end(), order[j]) == list.end()) list.push_back(order[j]);
     }
-    std::sort(list.begin(), list.end(), nearer);
+    std::sort(list.begin(), list.end(),
+              [row](int x, int y) { return std::make_pair(row[x], x) < std::make_pair(row[y], y); });
     return list;
 }
 
@@ -255,13 +263,7 @@ TEST(RouteImprovement, ListsMatchTheirDefinition) {
         for (int a = 0; a < n; ++a) {
             const int count = s.neighbour_count[a] - first;
             ASSERT_EQ(count, std::min(n - 1, corvelanth::NEIGHBOUR_COUNT + 1 - first));
-            std::vector<int> nearest;
-            for (int b = 0; b < n; ++b) {
-                if (b != a) nearest.push_back(b);
-            }
-            std::sort(nearest.begin(), nearest.end(), [&s, a](int x, int y) {
-                return std::make_pair(s.distance[a][x], x) < std::make_pair(s.distance[a][y], y);
-            });
+            std::vector<int> nearest = nearest_first(s, a, n);
             nearest.resize(count);
             ASSERT_EQ(std::vector<int>(s.neighbours[a] + first, s.neighbours[a] + first + count), nearest)
                 << "variant " << variant << ", node " << a;
