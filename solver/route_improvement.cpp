@@ -595,8 +595,8 @@ int nearest_candidates(const ImprovementScratch& s, int a, int first, int kept, 
     }
     double bound = row[prev];
     for (int k = first; k < first + kept; ++k) {
-        const double d = row[s.neighbours[prev][k]];
-        if (s.neighbours[prev][k] != a && d > bound) bound = d;
+        const int b = s.neighbours[prev][k];
+        if (b != a && row[b] > bound) bound = row[b];
     }
     int offers = 0;
     for (int b = 0; b < candidates; ++b) {

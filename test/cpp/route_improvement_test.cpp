@@ -179,15 +179,18 @@ TEST(RouteImprovement, EveryChangeKeepsATourAndItsLength) {
     EXPECT_EQ(ChangeCheck::faults, 0);
 }
 
+// Orders local nodes by (distance from the owner of `row`, node).
+auto by_distance_then_node(const double* row) {
+    return [row](int x, int y) { return std::make_pair(row[x], x) < std::make_pair(row[y], y); };
+}
+
 // Local nodes 0..candidates-1 but a, nearest to a first by (distance, node).
 std::vector<int> nearest_first(const ImprovementScratch& s, int a, int candidates) {
     std::vector<int> order;
     for (int b = 0; b < candidates; ++b) {
         if (b != a) order.push_back(b);
     }
-    const double* row = s.distance[a];
-    std::sort(order.begin(), order.end(),
-              [row](int x, int y) { return std::make_pair(row[x], x) < std::make_pair(row[y], y); });
+    std::sort(order.begin(), order.end(), by_distance_then_node(s.distance[a]));
     return order;
 }
 
@@ -223,8 +226,7 @@ std::vector<int> reference_chain_list(const ImprovementScratch& s, int a, int ca
     for (int j = 0; j < count && int(list.size()) < count; ++j) {
         if (std::find(list.begin(), list.end(), order[j]) == list.end()) list.push_back(order[j]);
     }
-    std::sort(list.begin(), list.end(),
-              [row](int x, int y) { return std::make_pair(row[x], x) < std::make_pair(row[y], y); });
+    std::sort(list.begin(), list.end(), by_distance_then_node(row));
     return list;
 }
 
