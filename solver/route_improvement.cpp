@@ -331,6 +331,16 @@ void apply_segment_move(Search& q, int prev, int s1, int sl, int next, int c, in
     if (!reversed) two_opt_move(q, c, sl, s1, d);
 }
 
+// Applies apply_segment_move(), which shortens the route by -delta, and
+// queues the nodes at its changed edges; returns true.
+bool take_segment_move(Search& q, int prev, int s1, int sl, int next, int c, int d, bool reversed, double delta) {
+    apply_segment_move(q, prev, s1, sl, next, c, d, reversed);
+    q.cost += delta;
+    push(q, prev), push(q, next), push(q, s1), push(q, sl), push(q, c), push(q, d);
+    changed(q);
+    return true;
+}
+
 // Tries moving the segment of `length` nodes from a (s1) to sl, which runs in
 // direction dir from prev to next, next to a neighbour of a, in either
 // orientation, where taking it out saves `removal`; applies the first move
@@ -356,13 +366,7 @@ bool try_segment_move(Search& q, int a, int sl, int length, int prev, int next, 
             const int v = step(q, c, dir);
             if (!kept_edge(q, c, v)) {
                 const double delta = dac + dist(q, sl, v) - dist(q, c, v) - removal;
-                if (delta < -q.epsilon) {
-                    apply_segment_move(q, prev, s1, sl, next, c, v, false);
-                    q.cost += delta;
-                    push(q, prev), push(q, next), push(q, s1), push(q, sl), push(q, c), push(q, v);
-                    changed(q);
-                    return true;
-                }
+                if (delta < -q.epsilon) return take_segment_move(q, prev, s1, sl, next, c, v, false, delta);
             }
         }
         // c after a: u, sl..s1, c with u before c; u is in the segment only when c is next.
@@ -370,13 +374,7 @@ bool try_segment_move(Search& q, int a, int sl, int length, int prev, int next, 
             const int u = step(q, c, -dir);
             if (!kept_edge(q, u, c)) {
                 const double delta = dist(q, u, sl) + dac - dist(q, u, c) - removal;
-                if (delta < -q.epsilon) {
-                    apply_segment_move(q, prev, s1, sl, next, u, c, true);
-                    q.cost += delta;
-                    push(q, prev), push(q, next), push(q, s1), push(q, sl), push(q, u), push(q, c);
-                    changed(q);
-                    return true;
-                }
+                if (delta < -q.epsilon) return take_segment_move(q, prev, s1, sl, next, u, c, true, delta);
             }
         }
     }
