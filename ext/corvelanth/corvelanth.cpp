@@ -750,6 +750,8 @@ RUBY_FUNC_EXPORTED void Init_Corvelanth(void) {
     solver_class = rb_define_class("Corvelanth", rb_cObject);
     /* The largest number of cities a call accepts. */
     rb_define_const(solver_class, "MAX_CITIES", INT2FIX(MAX_CITIES));
+    /* The budget, in kicks, that improve: true stands for. */
+    rb_define_const(solver_class, "DEFAULT_KICKS", INT2FIX(corvelanth::DEFAULT_KICKS));
 
     /* The base of the errors the gem raises of its own. */
     error_class = rb_define_class_under(solver_class, "Error", rb_eRuntimeError);

@@ -200,7 +200,7 @@ class Corvelanth
         o.on("--improve", "shorten the route by local search (a few ms at 200 cities)") do
           @options[:improve] = true unless @options[:improve].is_a?(Integer)
         end
-        o.on("--kicks N", "the local search's budget, 0 to #{MAX_KICKS} (implies --improve; default 480)") do |v|
+        o.on("--kicks N", "the local search's budget, 0 to #{MAX_KICKS} (implies --improve; default #{DEFAULT_KICKS})") do |v|
           @options[:improve] = kicks_option(v)
         end
         o.on("--finish X,Y", "end the route at this point") { |v| @options[:finish] = point_option("--finish", v) }

@@ -19,6 +19,9 @@
 #     # The largest number of cities a call accepts: 200.
 #     MAX_CITIES = 200
 #
+#     # The budget, in kicks, that <tt>improve: true</tt> stands for: 480.
+#     DEFAULT_KICKS = 480
+#
 #     # The base of the errors the gem raises of its own. It is a
 #     # RuntimeError, so <tt>rescue RuntimeError</tt> catches it too.
 #     class Error < RuntimeError; end
