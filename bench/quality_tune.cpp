@@ -13,9 +13,9 @@
 // measured route, kept in --cache between runs; gaps against it are a lower
 // bound of the true ones.
 //
-// Starts: open, round trip and fixed finish improve the pipeline's open route
-// (with the finish appended for the last two); the cost modes (Manhattan, and
-// shortest paths around walls) start from a nearest-neighbour route.
+// Starts: every mode improves the route plan() improves, the pipeline's for
+// that mode: its open route, its route to the robot or the finish, or its
+// route on the Manhattan or wall costs.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -377,26 +377,15 @@ void build_case(const Instance& instance, int mode, Case& c) {
     const int count = static_cast<int>(instance.cities.size());
     std::vector<Point> nodes = instance.cities;
     nodes.push_back(instance.robot);  // node count = robot
-    if (mode <= 2) {
-        corvelanth::Workspace& ws = workspace();
-        const corvelanth::Outcome out = corvelanth::solve_route(ws, instance.cities.data(), count, instance.robot);
-        c.len = out.route_len;
-        for (int p = 0; p < c.len; ++p) c.start[p] = ws.lists.route[p];
-        std::memcpy(c.distance(), ws.distance, sizeof(Table));
-        if (mode >= 1) {
-            const Point f = mode == 1 ? instance.robot : (instance.has_finish ? instance.finish : finish_of(instance));
-            const int fi = count + 1;
-            for (int a = 0; a <= count; ++a) {
-                const double dx = nodes[a].x - f.x, dy = nodes[a].y - f.y;
-                c.distance()[a][fi] = c.distance()[fi][a] = std::sqrt(dx * dx + dy * dy);
-            }
-            c.distance()[fi][fi] = 0;
-            c.start[c.len++] = fi;
-            c.fixed_end = true;
-            nodes.push_back(f);
-        }
-        c.places = nodes;
-    } else {
+    corvelanth::Workspace& ws = workspace();
+    corvelanth::Problem problem{instance.cities.data(), count, instance.robot};
+    const Point finish = mode == 1 ? instance.robot : (instance.has_finish ? instance.finish : finish_of(instance));
+    std::vector<double> costs;
+    if (mode == 1 || mode == 2) {
+        problem.finish = &finish;
+        nodes.push_back(finish);
+        c.fixed_end = true;
+    } else if (mode >= 3) {
         if (mode == 3) {
             for (int a = 0; a <= count; ++a) {
                 for (int b = 0; b <= count; ++b) {
@@ -406,22 +395,18 @@ void build_case(const Instance& instance, int mode, Case& c) {
         } else {
             wall_costs(nodes, c.distance(), 0x5EEDull + std::hash<std::string>()(instance.name));
         }
-        // Nearest neighbour from the robot.
-        std::vector<char> used(count + 1, 0);
-        int at = count;
-        used[at] = 1;
-        c.len = 0;
-        c.start[c.len++] = at;
-        for (int k = 0; k < count; ++k) {
-            int next = -1;
-            for (int b = 0; b < count; ++b) {
-                if (!used[b] && (next < 0 || c.distance()[at][b] < c.distance()[at][next])) next = b;
-            }
-            used[next] = 1;
-            c.start[c.len++] = next;
-            at = next;
+        for (int a = 0; a <= count; ++a) {
+            for (int b = 0; b <= count; ++b) costs.push_back(c.distance()[a][b]);
         }
+        problem.costs = costs.data();
     }
+    const corvelanth::Outcome out = corvelanth::plan_route(ws, problem);
+    c.len = out.route_len;
+    for (int p = 0; p < c.len; ++p) c.start[p] = ws.lists.route[p];
+    // The pipeline's table is the one plan() searches on: straight lines, or
+    // the costs with a zero diagonal.
+    std::memcpy(c.distance(), ws.distance, sizeof(Table));
+    if (mode <= 2) c.places = nodes;
     c.reference = mode < 4 ? instance.best_known[mode] : 0;
 }
 
