@@ -952,10 +952,13 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     accept_current(q);
     st.accepted_cost = q.cost;
     if (last) return;
-    // A fresh start: the first local optimum kicked many times at once,
-    // then local search over every node.
-    load_route(q, s.start_route);
-    q.cost = st.start_cost;
+    // A fresh start: the first local optimum kicked many times at once, then
+    // local search over every node. With two starts every other run begins
+    // from the one not taken: runs that all begin in one basin often end
+    // in it together.
+    const bool other = st.other_start_cost > 0.0 && st.kicks_done / st.island_kicks % 2 == 1;
+    load_route(q, other ? s.other_start : s.start_route);
+    q.cost = other ? st.other_start_cost : st.start_cost;
     for (int k = 0; k < RESTART_KICKS; ++k) kick(q, g);
     descend(q, s.best, CHAIN_DEPTH);
     st.best_cost = q.cost;
@@ -1127,6 +1130,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     for (int p = 0; p <= nodes; ++p) scratch.node_key[p] = next_bits(keys) | 1;
     rehash_tour(q);
     q.cost = local_travel(q, scratch.order);
+    st.other_start_cost = 0.0;
     if (fixed_end && !(dist(q, 0, nodes) > 0.0)) {
         // A route back to where it began keeps to the pipeline's start: a
         // greedy-edge start there leads to longer routes as often as shorter.
@@ -1145,9 +1149,14 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
         load_route(q, greedy);
         q.cost = local_travel(q, greedy);
         descend(q, greedy, 1);
+        const size_t bytes = sizeof(int) * static_cast<size_t>(q.n);
         if (q.cost < insertion_cost) {
-            std::memcpy(scratch.best, greedy, sizeof(int) * static_cast<size_t>(q.n));
+            std::memcpy(scratch.other_start, scratch.best, bytes);
+            st.other_start_cost = insertion_cost;
+            std::memcpy(scratch.best, greedy, bytes);
         } else {
+            std::memcpy(scratch.other_start, greedy, bytes);
+            st.other_start_cost = q.cost;
             q.cost = insertion_cost;
         }
         load_route(q, scratch.best);

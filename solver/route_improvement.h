@@ -15,7 +15,8 @@
 // that leads back to the tour the kick started from stops there. After each
 // other kick a partition crossover takes into the best route every piece in
 // which the kicked tour is shorter. A budget above a few hundred kicks runs as
-// several independent searches from fresh starts, merged the same way.
+// several independent searches from fresh starts, merged the same way; with
+// two starts, every other search begins from the local optimum not taken.
 // Or-opt moves take each node's nearest neighbours. Chains take a list that
 // looks every way: when the caller gives the places behind a straight-line
 // table, the two nearest in each quadrant around the node first; otherwise
@@ -105,7 +106,8 @@ struct SearchState {
     int kicks;
     std::uint64_t generator;
     int island_kicks;             // kicks of one independent run, 0 for one run only
-    double start_cost;            // length of the first local optimum, where each run starts
+    double start_cost;            // length of the first local optimum, where runs start
+    double other_start_cost;      // length of the other start's local optimum, 0 for none
     double elite_cost;            // length of the best route of all runs, merged
     std::uint64_t tour_hash;      // hash of the current tour's edge set (edge_key)
     std::uint64_t accepted_hash;  // the same for the accepted tour
@@ -137,6 +139,7 @@ struct ImprovementScratch {
     unsigned char queued[TABLE_SLOTS];
     int segment_buffer[TABLE_SLOTS];  // kick reordering and the output route
     int start_route[TABLE_SLOTS];     // the first local optimum, from the start
+    int other_start[TABLE_SLOTS];     // the local optimum of the start not taken, where every other run starts
     int elite[TABLE_SLOTS];           // best route of all runs so far, merged
     int island[TABLE_SLOTS];          // a finished run's best route
     int best_mate[TABLE_SLOTS][2];    // merge: each node's two neighbours in the best route's tour
