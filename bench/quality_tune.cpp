@@ -379,9 +379,10 @@ void build_case(const Instance& instance, int mode, Case& c) {
     nodes.push_back(instance.robot);  // node count = robot
     corvelanth::Workspace& ws = workspace();
     corvelanth::Problem problem{instance.cities.data(), count, instance.robot};
-    const Point finish = mode == 1 ? instance.robot : (instance.has_finish ? instance.finish : finish_of(instance));
+    Point finish = instance.robot;
     std::vector<double> costs;
     if (mode == 1 || mode == 2) {
+        if (mode == 2) finish = instance.has_finish ? instance.finish : finish_of(instance);
         problem.finish = &finish;
         nodes.push_back(finish);
         c.fixed_end = true;
