@@ -209,10 +209,13 @@ VALUE write_and_flush(VALUE args) {
     return Qnil;
 }
 
-// Writes and flushes one report holding its destination's lock; `args` is
-// [destination, text, lock, table, entry].
+// Writes and flushes one report holding its destination's lock, or straight
+// away when this thread holds it already: a destination whose write method
+// writes a report to itself; `args` is [destination, text, lock, table, entry].
 VALUE write_locked(VALUE args) {
-    return rb_mutex_synchronize(rb_ary_entry(args, 2), write_and_flush, args);
+    const VALUE lock = rb_ary_entry(args, 2);
+    if (RTEST(rb_funcall(lock, id_owned, 0))) return write_and_flush(args);
+    return rb_mutex_synchronize(lock, write_and_flush, args);
 }
 
 // Drops a writer from its destination's entry, and the entry from the table
@@ -238,24 +241,29 @@ VALUE release_lock_entry(VALUE args) {
 // identity, with an entry [lock, writers] only while some thread writes or
 // waits there, so the table holds no destination longer than its writes.
 // (A weak map would need no count, but weak maps crash Ractors on Ruby 3.1.)
+//
+// Any method call may hand the interpreter to another thread. So a writer
+// counts itself into the entry before it calls one: an entry looked up but
+// not yet counted could be dropped meanwhile, and its lock would then guard
+// nothing against the writer of a new entry.
 void write_report(VALUE destination, VALUE text) {
     VALUE table = rb_ractor_local_storage_value(report_locks_key);
     if (NIL_P(table)) {
-        table = rb_hash_new();
-        rb_funcall(table, id_compare_by_identity, 0);
-        rb_ractor_local_storage_value_set(report_locks_key, table);
+        const VALUE made = rb_hash_new();
+        rb_funcall(made, id_compare_by_identity, 0);
+        // Another thread may have made the table during that call.
+        table = rb_ractor_local_storage_value(report_locks_key);
+        if (NIL_P(table)) {
+            table = made;
+            rb_ractor_local_storage_value_set(report_locks_key, table);
+        }
     }
     VALUE entry = rb_hash_lookup(table, destination);
     if (NIL_P(entry)) {
         entry = rb_ary_new_from_args(2, rb_mutex_new(), INT2FIX(0));
         rb_hash_aset(table, destination, entry);
     }
-    const VALUE lock = rb_ary_entry(entry, 0);
-    const VALUE args = rb_ary_new_from_args(5, destination, text, lock, table, entry);
-    if (RTEST(rb_funcall(lock, id_owned, 0))) {
-        write_and_flush(args);
-        return;
-    }
+    const VALUE args = rb_ary_new_from_args(5, destination, text, rb_ary_entry(entry, 0), table, entry);
     rb_ary_store(entry, 1, LONG2FIX(FIX2LONG(rb_ary_entry(entry, 1)) + 1));
     rb_ensure(write_locked, args, release_lock_entry, args);
 }

@@ -125,6 +125,49 @@ class TestOutput < Minitest::Test
     assert_equal "[true, 2]", out
   end
 
+  def test_a_writer_held_up_between_its_lookup_and_its_lock_waits_for_the_next_writer
+    # A is held at its lock's first method call, and meanwhile B writes whole
+    # and C starts a write. A may write only once C is done.
+    out, err, status = run_ruby(<<~RUBY)
+      require "Corvelanth"
+      cities = [[0, 0], [3, 4], [6, 0]]
+      events = []
+      a_held = Queue.new
+      a_go = Queue.new
+      c_writing = Queue.new
+      a_resumed = false
+      sink = Object.new
+      sink.define_singleton_method(:write) do |text|
+        who = Thread.current[:name]
+        events << [who, :begins]
+        if who == :c
+          c_writing << true
+          Thread.pass until a_resumed && (A.status == "sleep" || !A.alive?)
+        end
+        events << [who, :ends]
+        text.size
+      end
+      hold = TracePoint.new(:c_call) do |tp|
+        next unless tp.method_id == :owned? && Thread.current[:name] == :a && !a_resumed
+        a_held << true
+        a_go.pop
+        a_resumed = true
+      end
+      hold.enable
+      A = Thread.new { Thread.current[:name] = :a; Corvelanth.solve(cities, [0, 0], report: sink) }
+      a_held.pop
+      Thread.new { Thread.current[:name] = :b; Corvelanth.solve(cities, [0, 0], report: sink) }.join
+      c = Thread.new { Thread.current[:name] = :c; Corvelanth.solve(cities, [0, 0], report: sink) }
+      c_writing.pop
+      a_go << true
+      [A, c].each(&:join)
+      hold.disable
+      print events.inspect
+    RUBY
+    assert status.success?, err
+    assert_equal "[[:b, :begins], [:b, :ends], [:c, :begins], [:c, :ends], [:a, :begins], [:a, :ends]]", out
+  end
+
   def test_ractors_and_threads_solve_at_once_as_one_at_a_time
     out, err, status = run_ruby(<<~RUBY)
       require "Corvelanth"
