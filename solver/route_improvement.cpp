@@ -48,6 +48,12 @@ constexpr int ONE_RUN_KICKS = 200;
 constexpr int ISLAND_KICKS = 150;
 // Kicks applied at once, without local search between them, to make a run's fresh start.
 constexpr int RESTART_KICKS = 10;
+// The last kicks of a budget of several runs, which go on from the merged
+// best of all runs instead of a fresh start.
+constexpr int POLISH_KICKS = 100;
+// Per cent of those kicks placed over a node where the runs' best routes
+// disagree; the rest fall anywhere.
+constexpr int POLISH_AIMED_PERCENT = 85;
 // Seed of the node keys that hash a tour's edge set.
 constexpr std::uint64_t EDGE_KEY_SEED = 0x6A09E667F3BCC909ull;
 // Moves one local search may make per route node, a bound against cycling on
@@ -717,8 +723,9 @@ inline bool cuttable(const Search& q, int p) {
 }
 
 // A double bridge of three consecutive segments of 1 to KICK_SEGMENT_MAX
-// nodes each at a random place of the tour. The segments may hold the start
-// and the end, which then move with them.
+// nodes each at a random place of the tour, or, while polishing, mostly at a
+// place that covers a disputed node. The segments may hold the start and
+// the end, which then move with them.
 void kick(Search& q, Generator& g) {
     const int n = q.n;
     const int movable = n - 1;
@@ -729,9 +736,17 @@ void kick(Search& q, Generator& g) {
     const int room3 = movable - l1 - l2 < cap ? movable - l1 - l2 : cap;
     const int l3 = 1 + kick_length(g, room3 < 1 ? 1 : room3);
     // The four edges cut must leave the kept edge alone: draw the place until they do.
+    const SearchState& st = q.s.state;
+    const bool aimed = st.polishing && st.disputed_count > 0 && next_below(g, 100) < POLISH_AIMED_PERCENT;
     int start;
     do {
-        start = next_below(g, n);
+        if (aimed) {
+            const int node = q.s.disputed[next_below(g, st.disputed_count)];
+            start = q.s.position[node] - next_below(g, l1 + l2 + l3);
+            if (start < 0) start += n;
+        } else {
+            start = next_below(g, n);
+        }
     } while (!cuttable(q, start + n - 1) || !cuttable(q, start + l1 - 1) || !cuttable(q, start + l1 + l2 - 1) ||
              !cuttable(q, start + l1 + l2 + l3 - 1));
     reorder_segments(q, start, l1, l2, l3);
@@ -932,9 +947,32 @@ void load_route(Search& q, const int* route) {
     accept_current(q);
 }
 
+// Adds to the disputed nodes those whose two neighbours in the finished
+// run's best route (island) are not their two in the elite, which is also
+// the best route (best) when this runs.
+void mark_disputed(ImprovementScratch& s, SearchState& st, int n) {
+    set_best_mates(s, n);
+    for (int p = 0; p < n; ++p) {
+        const int a = s.island[p];
+        const int b = s.island[p + 1 < n ? p + 1 : 0];
+        s.child_mate[a][1] = b;
+        s.child_mate[b][0] = a;
+    }
+    for (int v = 0; v < n; ++v) {
+        const int* e = s.best_mate[v];
+        const int* r = s.child_mate[v];
+        const bool same = (e[0] == r[0] && e[1] == r[1]) || (e[0] == r[1] && e[1] == r[0]);
+        if (!same && !s.disputed_mark[v]) {
+            s.disputed_mark[v] = 1;
+            s.disputed[st.disputed_count++] = v;
+        }
+    }
+}
+
 // Ends one independent run: merges its best route into the elite (the
-// shorter of the merge and the run's own best), then, unless it was the
-// last, starts the next run from a fresh start.
+// shorter of the merge and the run's own best) and notes where the two
+// disagree. Unless it was the last, it then starts the next run from a fresh
+// start, or for the budget's last POLISH_KICKS the polish from the elite.
 void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     ImprovementScratch& s = q.s;
     const size_t bytes = sizeof(int) * static_cast<size_t>(q.n);
@@ -955,6 +993,16 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     accept_current(q);
     st.accepted_cost = q.cost;
     if (last) return;
+    mark_disputed(s, st, q.n);
+    if (st.kicks - st.kicks_done == POLISH_KICKS) {
+        // Kicks aimed where the runs disagree find what no single run did
+        // more often than another fresh run would.
+        load_route(q, s.elite);
+        q.cost = st.elite_cost;
+        st.accepted_cost = q.cost;
+        st.polishing = true;
+        return;
+    }
     // A fresh start: the first local optimum kicked many times at once, then
     // local search over every node. With two starts every other run begins
     // from the one not taken: runs that all begin in one basin often end
@@ -1178,6 +1226,9 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     // Any budget above nothing buys at least one kick.
     st.kicks = budget.kicks / KICK_COST + (budget.kicks > 0 && budget.kicks % KICK_COST != 0 ? 1 : 0);
     st.island_kicks = st.kicks > ONE_RUN_KICKS ? ISLAND_KICKS : 0;
+    st.disputed_count = 0;
+    st.polishing = false;
+    std::memset(scratch.disputed_mark, 0, sizeof scratch.disputed_mark);
     store_search(q, st);
     // Kicks need three segments and a fourth cut away from the kept edge.
     if (nodes < 4) st.kicks = 0;
@@ -1224,11 +1275,13 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
             q.cost = st.accepted_cost;
             restore_accepted(q);
         }
-        // Runs end every island_kicks kicks; a remainder shorter than a run joins the last one.
+        // Runs end every island_kicks kicks; a remainder shorter than a run
+        // joins the last one, and the last POLISH_KICKS polish.
         if (st.island_kicks > 0) {
-            if (st.kicks_done == st.kicks) {
+            const int left = st.kicks - st.kicks_done;
+            if (left == 0) {
                 end_island(q, st, g, true);
-            } else if (st.kicks_done % st.island_kicks == 0 && st.kicks - st.kicks_done >= st.island_kicks) {
+            } else if ((st.kicks_done % st.island_kicks == 0 && left >= st.island_kicks) || left == POLISH_KICKS) {
                 end_island(q, st, g, false);
             }
         }

@@ -109,6 +109,8 @@ struct SearchState {
     double start_cost;            // length of the first local optimum, where runs start
     double other_start_cost;      // length of the other start's local optimum, 0 for none
     double elite_cost;            // length of the best route of all runs, merged
+    int disputed_count;           // nodes in ImprovementScratch::disputed
+    bool polishing;               // the last kicks, from the elite, aimed at disputed nodes
     std::uint64_t tour_hash;      // hash of the current tour's edge set (edge_key)
     std::uint64_t accepted_hash;  // the same for the accepted tour
     ChangeHook change_hook;       // the budget's, null but in tests
@@ -142,9 +144,11 @@ struct ImprovementScratch {
     int other_start[TABLE_SLOTS];     // the local optimum of the start not taken, where every other run starts
     int elite[TABLE_SLOTS];           // best route of all runs so far, merged
     int island[TABLE_SLOTS];          // a finished run's best route
-    int best_mate[TABLE_SLOTS][2];    // merge: each node's two neighbours in the best route's tour
-    int child_mate[TABLE_SLOTS][2];   // merge: the same in the tour being put together
-    int merge_parent[TABLE_SLOTS];    // merge: union-find over the edges the tours differ in
+    int disputed[TABLE_SLOTS];        // nodes whose neighbours in some run's best differ from the elite's
+    unsigned char disputed_mark[TABLE_SLOTS];
+    int best_mate[TABLE_SLOTS][2];   // merge: each node's two neighbours in the best route's tour
+    int child_mate[TABLE_SLOTS][2];  // merge: the same in the tour being put together
+    int merge_parent[TABLE_SLOTS];   // merge: union-find over the edges the tours differ in
     double merge_delta[TABLE_SLOTS];
     int merge_nodes[TABLE_SLOTS];
     unsigned char merge_mark[TABLE_SLOTS];
