@@ -37,6 +37,9 @@ constexpr int KICK_SEGMENT_MAX = 80;
 // than for one of several runs, whose fresh starts and merges do much of that.
 constexpr double ACCEPT_FACTOR_ONE_RUN = 1.01;
 constexpr double ACCEPT_FACTOR_RUNS = 1.004;
+// The polish of the merged best (POLISH_KICKS) keeps a kicked route only
+// when it is shorter than the best: every kick starts from the best route.
+constexpr double ACCEPT_FACTOR_POLISH = 1.0;
 // Budget units one kick costs: a budget counts plain 2-opt and Or-opt kicks,
 // and a kick followed by chains takes about as long as three or four of them.
 constexpr int KICK_COST = 3;
@@ -1268,7 +1271,7 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
                 keep = true;
             }
         }
-        if (keep || q.cost < st.best_cost * accept_factor) {
+        if (keep || q.cost < st.best_cost * (st.polishing ? ACCEPT_FACTOR_POLISH : accept_factor)) {
             st.accepted_cost = q.cost;
             accept_current(q);
         } else {
