@@ -37,8 +37,8 @@ constexpr int KICK_SEGMENT_MAX = 80;
 // than for one of several runs, whose fresh starts and merges do much of that.
 constexpr double ACCEPT_FACTOR_ONE_RUN = 1.01;
 constexpr double ACCEPT_FACTOR_RUNS = 1.004;
-// The polish of the merged best (POLISH_KICKS) keeps a kicked route only
-// when it is shorter than the best: every kick starts from the best route.
+// The polish keeps a kicked route only when it is shorter than the best:
+// every kick starts from the best route.
 constexpr double ACCEPT_FACTOR_POLISH = 1.0;
 // Budget units one kick costs: a budget counts plain 2-opt and Or-opt kicks,
 // and a kick followed by chains takes about as long as three or four of them.
@@ -51,9 +51,11 @@ constexpr int ONE_RUN_KICKS = 200;
 constexpr int ISLAND_KICKS = 150;
 // Kicks applied at once, without local search between them, to make a run's fresh start.
 constexpr int RESTART_KICKS = 10;
-// The last kicks of a budget of several runs, which go on from the merged
-// best of all runs instead of a fresh start.
+// The last kicks of a budget, an eighth of it and at most POLISH_KICKS,
+// polish: they go on from the merged best of all runs, or of the one run and
+// its start, and keep only shorter routes.
 constexpr int POLISH_KICKS = 100;
+constexpr int POLISH_SHARE = 8;
 // Per cent of those kicks placed over a node where the runs' best routes
 // disagree; the rest fall anywhere.
 constexpr int POLISH_AIMED_PERCENT = 85;
@@ -975,7 +977,7 @@ void mark_disputed(ImprovementScratch& s, SearchState& st, int n) {
 // Ends one independent run: merges its best route into the elite (the
 // shorter of the merge and the run's own best) and notes where the two
 // disagree. Unless it was the last, it then starts the next run from a fresh
-// start, or for the budget's last POLISH_KICKS the polish from the elite.
+// start, or for the budget's last polish_kicks the polish from the elite.
 void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     ImprovementScratch& s = q.s;
     const size_t bytes = sizeof(int) * static_cast<size_t>(q.n);
@@ -997,7 +999,7 @@ void end_island(Search& q, SearchState& st, Generator& g, bool last) {
     st.accepted_cost = q.cost;
     if (last) return;
     mark_disputed(s, st, q.n);
-    if (st.kicks - st.kicks_done == POLISH_KICKS) {
+    if (st.kicks - st.kicks_done == st.polish_kicks) {
         // Kicks aimed where the runs disagree find what no single run did
         // more often than another fresh run would.
         load_route(q, s.elite);
@@ -1229,6 +1231,7 @@ void begin_improvement(const double (*distance)[TABLE_SLOTS], const int* route, 
     // Any budget above nothing buys at least one kick.
     st.kicks = budget.kicks / KICK_COST + (budget.kicks > 0 && budget.kicks % KICK_COST != 0 ? 1 : 0);
     st.island_kicks = st.kicks > ONE_RUN_KICKS ? ISLAND_KICKS : 0;
+    st.polish_kicks = std::min(POLISH_KICKS, st.kicks / POLISH_SHARE);
     st.disputed_count = 0;
     st.polishing = false;
     std::memset(scratch.disputed_mark, 0, sizeof scratch.disputed_mark);
@@ -1279,12 +1282,13 @@ bool run_improvement(ImprovementScratch& scratch, const SearchLimits& limits) {
             restore_accepted(q);
         }
         // Runs end every island_kicks kicks; a remainder shorter than a run
-        // joins the last one, and the last POLISH_KICKS polish.
-        if (st.island_kicks > 0) {
+        // joins the last one, and the last polish_kicks polish.
+        if (st.island_kicks > 0 || st.polish_kicks > 0) {
             const int left = st.kicks - st.kicks_done;
             if (left == 0) {
                 end_island(q, st, g, true);
-            } else if ((st.kicks_done % st.island_kicks == 0 && left >= st.island_kicks) || left == POLISH_KICKS) {
+            } else if (left == st.polish_kicks ||
+                       (st.island_kicks > 0 && st.kicks_done % st.island_kicks == 0 && left >= st.island_kicks)) {
                 end_island(q, st, g, false);
             }
         }
@@ -1299,7 +1303,8 @@ double best_improved_route(const double (*distance)[TABLE_SLOTS], const Improvem
     if (st.len < 0) {
         std::memcpy(out, scratch.input_route, sizeof(int) * static_cast<size_t>(st.route_len));
     } else {
-        const int* best = st.island_kicks > 0 && st.elite_cost < st.best_cost ? scratch.elite : scratch.best;
+        // The elite starts as the start, which the best never trails.
+        const int* best = st.elite_cost < st.best_cost ? scratch.elite : scratch.best;
         for (int p = 0; p < st.len; ++p) out[p] = scratch.input_route[best[p]];
         if (st.fixed_end) out[st.len] = scratch.input_route[st.len];
     }

@@ -109,6 +109,7 @@ struct SearchState {
     double start_cost;            // length of the first local optimum, where runs start
     double other_start_cost;      // length of the other start's local optimum, 0 for none
     double elite_cost;            // length of the best route of all runs, merged
+    int polish_kicks;             // the last kicks, which polish the elite; 0 for none
     int disputed_count;           // nodes in ImprovementScratch::disputed
     bool polishing;               // the last kicks, from the elite, aimed at disputed nodes
     std::uint64_t tour_hash;      // hash of the current tour's edge set (edge_key)
