@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -86,6 +87,36 @@ TEST(RouteImprovement, SameInputAndBudgetGiveTheSameRoute) {
     std::vector<int> route(200);
     for (int k = 0; k < 200; ++k) route[k] = k;
     EXPECT_EQ(improved(*table, route, 200), improved(*table, route, 200));
+}
+
+TEST(RouteImprovement, ASearchCutIntoSlicesGivesTheRouteOfOneCall) {
+    // Runs, their merges and the polish carry their state from slice to slice;
+    // the budgets are of one run and of several.
+    for (int variant = 0; variant < 8; ++variant) {
+        const int n = 120 + 10 * variant;
+        const auto points = random_points(n, 1000, 12 + variant);
+        const auto table = table_of(points);
+        std::vector<int> route(n);
+        for (int k = 0; k < n; ++k) route[k] = (k * 11) % n;
+        const bool fixed_end = variant % 2 == 1;
+        const ImprovementBudget budget{variant < 4 ? 480 : 1400};
+        std::vector<int> whole(n), sliced(n);
+        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, budget, scratch(), points.data());
+        corvelanth::run_improvement(scratch(), {});
+        // The same kicks drawn, not only the same route at the end.
+        const std::uint64_t draws = scratch().state.generator;
+        corvelanth::end_improvement(table->d, whole.data(), scratch());
+        corvelanth::begin_improvement(table->d, route.data(), n, fixed_end, budget, scratch(), points.data());
+        int slices = 1;
+        while (!corvelanth::run_improvement(
+            scratch(), {nullptr, std::chrono::steady_clock::now() + std::chrono::microseconds(50)})) {
+            ++slices;
+        }
+        EXPECT_EQ(draws, scratch().state.generator) << "variant " << variant;
+        corvelanth::end_improvement(table->d, sliced.data(), scratch());
+        EXPECT_GT(slices, 10);
+        EXPECT_EQ(whole, sliced) << "variant " << variant;
+    }
 }
 
 TEST(RouteImprovement, SmallRoutesReachTheOptimum) {
