@@ -4,6 +4,8 @@
 // every kick a partition crossover takes into the best route each piece of
 // the current tour that is shorter there; a longer budget runs as several
 // independent searches from fresh starts whose best routes are merged alike.
+// The last kicks of every budget polish the merged best, aimed where the runs
+// disagree.
 //
 // The route 0, ..., end is closed into a tour of local nodes 0..len through
 // the edge (end, 0), which no move or kick ever takes out: node len is the
