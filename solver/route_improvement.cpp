@@ -818,13 +818,18 @@ bool single_cycle(const int (*mate)[2], int n) {
     return at == 0 && steps == n;
 }
 
+// Records each node's two neighbours in the tour of route[0..n-1].
+void set_mates(const int* route, int n, int (*mate)[2]) {
+    for (int k = 0; k < n; ++k) {
+        const int v = route[k];
+        mate[v][0] = route[k == 0 ? n - 1 : k - 1];
+        mate[v][1] = route[k == n - 1 ? 0 : k + 1];
+    }
+}
+
 // Records each node's two neighbours in the best route's tour.
 void set_best_mates(ImprovementScratch& s, int n) {
-    for (int k = 0; k < n; ++k) {
-        const int v = s.best[k];
-        s.best_mate[v][0] = s.best[k == 0 ? n - 1 : k - 1];
-        s.best_mate[v][1] = s.best[k == n - 1 ? 0 : k + 1];
-    }
+    set_mates(s.best, n, s.best_mate);
 }
 
 // True when the edge (v, w) is in the best route's tour.
@@ -959,16 +964,9 @@ void load_route(Search& q, const int* route) {
 // the best route (best) when this runs.
 void mark_disputed(ImprovementScratch& s, SearchState& st, int n) {
     set_best_mates(s, n);
-    for (int p = 0; p < n; ++p) {
-        const int a = s.island[p];
-        const int b = s.island[p + 1 < n ? p + 1 : 0];
-        s.child_mate[a][1] = b;
-        s.child_mate[b][0] = a;
-    }
+    set_mates(s.island, n, s.child_mate);
     for (int v = 0; v < n; ++v) {
-        const int* e = s.best_mate[v];
-        const int* r = s.child_mate[v];
-        const bool same = (e[0] == r[0] && e[1] == r[1]) || (e[0] == r[1] && e[1] == r[0]);
+        const bool same = in_best(s, v, s.child_mate[v][0]) && in_best(s, v, s.child_mate[v][1]);
         if (!same && !s.disputed_mark[v]) {
             s.disputed_mark[v] = 1;
             s.disputed[st.disputed_count++] = v;
